@@ -1,0 +1,406 @@
+// Format detection, parse and generate dispatch, and the read and write
+// pipelines.
+#include "core/env/dispatch.h"
+
+#include <cstring>
+#include <string>
+
+#include "core/codecs/compression.h"
+#include "core/env/access.h"
+#include "core/env/codes.h"
+#include "core/formats/registry.h"
+#include "core/formats/tiff_directories.h"
+#include "orvo/globalmem.h"
+#include "platform/file.h"
+
+namespace orvo {
+namespace {
+
+// TIFF files above this size are parsed straight from the file instead of
+// from a copy in memory.
+constexpr int64_t kWholeFileTiffLimit = 5242880;
+
+constexpr size_t kSignatureBytes = 10;
+
+struct Signature {
+    int32_t format;
+    bool (*matches)(const uint8_t *bytes, size_t length);
+};
+
+bool startsWith(const uint8_t *bytes, size_t length, const char *text, size_t n) {
+    return length >= n && std::memcmp(bytes, text, n) == 0;
+}
+
+// Tested in this order.
+constexpr Signature kSignatures[] = {
+    {code::kFormatBMP, [](const uint8_t *b, size_t n) { return startsWith(b, n, "BM", 2); }},
+    {code::kFormatGIF, [](const uint8_t *b, size_t n) { return startsWith(b, n, "GIF87a", 6); }},
+    {code::kFormatGIF, [](const uint8_t *b, size_t n) { return startsWith(b, n, "GIF89a", 6); }},
+    {code::kFormatTIFF,
+     [](const uint8_t *b, size_t n) { return startsWith(b, n, "II", 2) || startsWith(b, n, "MM", 2); }},
+    {code::kFormatJPEG, [](const uint8_t *b, size_t n) { return startsWith(b, n, "\xFF\xD8", 2); }},
+    {code::kFormatPCX, [](const uint8_t *b, size_t n) { return n >= 3 && b[0] == 0x0A && b[2] == 0x01; }},
+    {code::kFormatSIA,
+     [](const uint8_t *b, size_t n) { return startsWith(b, n, "\xF0\xF3\x23", 3) || startsWith(b, n, "\xF0\xF4", 2); }},
+    {code::kFormatPNG, [](const uint8_t *b, size_t n) { return startsWith(b, n, "\x89PNG\r\n\x1A\n", 8); }},
+};
+
+// Formats tried by a header-only parse when no signature matched.
+constexpr int32_t kTrialFormats[] = {
+    code::kFormatJPEG, code::kFormatKOL1, code::kFormatBMP, code::kFormatTIFF,
+    code::kFormatGIF,  code::kFormatPCX,  code::kFormatSIA, code::kFormatPNG,
+};
+
+// Where the bytes of a file being parsed are.
+struct Source {
+    const char *fileName = nullptr;
+    const void *address = nullptr;
+    uint64_t size = 0;
+    bool inMemory() const { return address != nullptr; }
+};
+
+// Attributes of a file object over `source`.
+void fileObjectList(const Source &source, int32_t format, CmiAttribute (&list)[4]) {
+    if (source.inMemory()) {
+        list[0] = {"repository", code::kApplicationAddressSpace};
+        list[1] = {"applicationAddressSpace", reinterpret_cast<intptr_t>(source.address)};
+        list[2] = {"size", static_cast<intptr_t>(source.size)};
+    } else {
+        list[0] = {"repository", code::kFile};
+        list[1] = {"fileName", reinterpret_cast<intptr_t>(source.fileName)};
+        list[2] = {"size", 0};
+    }
+    list[3] = {"fileFormat", format};
+}
+
+int parseFrom(Environment *env, const Source &source, DataObject *destination, int32_t format, int32_t mode) {
+    if (int code = checkObject(env, destination)) return code;
+    if (mode != code::kParseAll && mode != code::kParseHeaderOnly && mode != code::kParseSamplesOnly) {
+        return fail(env, kOutOfRange);
+    }
+    const FormatEntry *entry = findFormat(format);
+    if (entry == nullptr || entry->reader == nullptr) return fail(env, kOutOfRange);
+    if (int code = setAttribute(env, destination, "fileFormat", format)) return code;
+    CmiAttribute list[4];
+    fileObjectList(source, format, list);
+    DataObject *file = destination->cls == ObjectClass::CompositeIDArray
+                           ? createObject(env, nullptr, ObjectClass::GenericImage, nullptr, list)
+                           : createObject(env, nullptr, destination->cls, destination, list);
+    if (file == nullptr) return lastError(env);
+    int code = entry->reader(env, file, destination, mode, format);
+    int destroyed = destroyObject(env, file);
+    return code != kOk ? code : destroyed;
+}
+
+int32_t detect(Environment *env, const Source &source) {
+    if (checkEnvironment(env) != kOk) return 0;
+    DataObject *file;
+    {
+        CmiAttribute list[4];
+        fileObjectList(source, 0, list);
+        file = createObject(env, nullptr, ObjectClass::GenericImage, nullptr, {list, 3});
+    }
+    if (file == nullptr) return 0;
+    markInited(file, true);
+    uint8_t bytes[kSignatureBytes] = {};
+    size_t length = 0;
+    DataAccess *in;
+    int code = openAccess(env, file, AccessMode::Read, 0, {}, &in);
+    if (code == kOk) {
+        length = static_cast<size_t>(std::min<uint64_t>(in->limit, kSignatureBytes));
+        code = readBytes(in, 0, bytes, length);
+        closeAccess(env, in);
+    }
+    destroyObject(env, file);
+    if (code != kOk) return 0;
+    for (const Signature &signature : kSignatures) {
+        if (signature.matches(bytes, length)) return signature.format;
+    }
+    const int32_t savedReporting = envAttr(env, EnvAttr::errorReportingState);
+    setEnvAttr(env, EnvAttr::errorReportingState, 0);
+    int32_t found = 0;
+    for (int32_t format : kTrialFormats) {
+        DataObject *probe = createObject(env, nullptr, ObjectClass::GenericImage, nullptr);
+        if (probe == nullptr) break;
+        code = parseFrom(env, source, probe, format, code::kParseHeaderOnly);
+        destroyObject(env, probe);
+        if (code == kOk) {
+            found = format;
+            env->lastError = kOk;
+            break;
+        }
+    }
+    setEnvAttr(env, EnvAttr::errorReportingState, savedReporting);
+    return found;
+}
+
+int decodeInto(Environment *env, const Source &source, DataObject *destination, int32_t format) {
+    uint64_t uncompressed = 0;
+    if (!dataSize(env, destination, &uncompressed)) return fail(env, kOutOfRange);
+    const int32_t method = destination->get32(Attr::compression);
+    const uint64_t declared = static_cast<uint64_t>(std::max<intptr_t>(destination->get(Attr::size), 0));
+    if (!plausibleExpansion(method, declared, uncompressed)) return fail(env, kSemanticError);
+    const CmiAttribute list[] = {
+        {"repository", declared < uncompressed ? code::kWorkSpace : code::kFile},
+    };
+    DataObject *coded = createObject(env, nullptr, destination->cls, destination, list);
+    if (coded == nullptr) return lastError(env);
+    int code = parseFrom(env, source, coded, format, code::kParseAll);
+    if (code == kOk) {
+        // The coded object keeps the method; the destination receives samples.
+        std::vector<CmiAttribute> changes = {{"compression", code::kNoCompression}};
+        if (format == code::kFormatTIFF && destination->get32(Attr::dataPrecision) == 1 &&
+            envAttr(env, EnvAttr::byteBoundary) != 0) {
+            changes.push_back({"xDimension", (destination->get(Attr::xDimension) + 7) / 8 * 8});
+        }
+        code = setAttributes(env, destination, changes);
+    }
+    if (code == kOk) code = decompressImage(env, coded, destination);
+    int destroyed = destroyObject(env, coded);
+    return code != kOk ? code : destroyed;
+}
+
+int readPipeline(Environment *env, const Source &source, DataObject *destination, int32_t format) {
+    if (int code = checkObject(env, destination)) return code;
+    if (int code = parseFrom(env, source, destination, format, code::kParseHeaderOnly)) return code;
+    if (destination->get32(Attr::compression) == code::kNoCompression) {
+        if (int code = parseFrom(env, source, destination, format, code::kParseSamplesOnly)) return code;
+    } else if (int code = decodeInto(env, source, destination, format)) {
+        return code;
+    }
+    if (format == code::kFormatJPEG) return setAttribute(env, destination, "colourSpace", code::kRGB);
+    return kOk;
+}
+
+int generateTo(Environment *env, DataObject *source, const Source &target, int32_t format,
+               std::span<const CmiAttribute> list) {
+    if (int code = checkObject(env, source)) return code;
+    const FormatEntry *entry = findFormat(format);
+    if (entry == nullptr || entry->writer == nullptr) return fail(env, kOutOfRange);
+    if (source->cls == ObjectClass::CompositeIDArray) {
+        // Multi-page output is the TIFF writer's; other formats take the first page.
+        DataObject *first;
+        if (int code = compositeGet(env, source, 0, &first)) return code;
+        if (first == nullptr) return fail(env, kInvalidInstance);
+        source = first;
+    }
+    CmiAttribute where[4];
+    fileObjectList(target, format, where);
+    DataObject *object = createObject(env, nullptr, source->cls, source, list);
+    if (object == nullptr) return lastError(env);
+    int code = setAttributes(env, object, where);
+    if (code == kOk) code = entry->writer(env, source, object, format);
+    int destroyed = destroyObject(env, object);
+    return code != kOk ? code : destroyed;
+}
+
+const CmiAttribute *findPair(std::span<const CmiAttribute> list, const char *name) {
+    const CmiAttribute *found = nullptr;
+    for (const CmiAttribute &pair : list) {
+        if (pair.name != nullptr && std::strcmp(pair.name, name) == 0) found = &pair;
+    }
+    return found;
+}
+
+}  // namespace
+
+int loadFile(Environment *env, const char *fileName, void **handle, uint8_t **data, uint64_t *size) {
+    *handle = nullptr;
+    *data = nullptr;
+    *size = 0;
+    if (int code = checkEnvironment(env)) return code;
+    platform::File file;
+    if (!file.open(fileName, platform::FileMode::Read)) return fail(env, kFileOpenFailure);
+    int64_t length = file.size();
+    if (length < 0) return fail(env, kSystemError);
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, static_cast<SIZE_T>(std::max<int64_t>(length, 1)));
+    if (block == nullptr) return fail(env, kSystemError);
+    auto *bytes = static_cast<uint8_t *>(GlobalLock(block));
+    if (bytes == nullptr || file.read(bytes, static_cast<size_t>(length)) != length) {
+        GlobalUnlock(block);
+        GlobalFree(block);
+        return fail(env, kSystemError);
+    }
+    *handle = block;
+    *data = bytes;
+    *size = static_cast<uint64_t>(length);
+    return kOk;
+}
+
+void releaseFile(void *handle) {
+    if (handle == nullptr) return;
+    GlobalUnlock(handle);
+    GlobalFree(handle);
+}
+
+int32_t detectFileFormat(Environment *env, const char *fileName) {
+    Source source;
+    source.fileName = fileName;
+    return detect(env, source);
+}
+
+int32_t detectMemoryFormat(Environment *env, const void *address, uint64_t length) {
+    if (checkEnvironment(env) != kOk) return 0;
+    if (address == nullptr) {
+        reportError(env, kNonPermissibleOption);
+        return 0;
+    }
+    if (length < kSignatureBytes) {
+        reportError(env, kInsufficientSize);
+        return 0;
+    }
+    Source source;
+    source.address = address;
+    source.size = length;
+    return detect(env, source);
+}
+
+int parseImage(Environment *env, const char *fileName, DataObject *destination, int32_t format, int32_t mode,
+               std::span<const CmiAttribute> list) {
+    if (int code = checkEnvironment(env)) return code;
+    Source source;
+    source.fileName = fileName;
+    if (const CmiAttribute *address = findPair(list, "applicationAddressSpace")) {
+        source.address = reinterpret_cast<const void *>(address->value);
+        if (source.address == nullptr) return fail(env, kNonPermissibleOption);
+        const CmiAttribute *size = findPair(list, "size");
+        source.size = size != nullptr && size->value > 0 ? static_cast<uint64_t>(size->value) : 0;
+    }
+    return parseFrom(env, source, destination, format, mode);
+}
+
+int generateImage(Environment *env, DataObject *source, const char *fileName, int32_t format,
+                  std::span<const CmiAttribute> list) {
+    if (int code = checkEnvironment(env)) return code;
+    Source target;
+    target.fileName = fileName;
+    if (const CmiAttribute *address = findPair(list, "applicationAddressSpace")) {
+        target.address = reinterpret_cast<const void *>(address->value);
+        const CmiAttribute *size = findPair(list, "size");
+        target.size = size != nullptr && size->value > 0 ? static_cast<uint64_t>(size->value) : 0;
+        if (target.address == nullptr || target.size == 0) return fail(env, kNonPermissibleOption);
+    }
+    return generateTo(env, source, target, format, list);
+}
+
+int readImageFromMemory(Environment *env, const void *address, uint64_t size, DataObject *destination,
+                        int32_t format, std::span<const CmiAttribute> list) {
+    if (int code = checkEnvironment(env)) return code;
+    if (address == nullptr) return fail(env, kNonPermissibleOption);
+    Source source;
+    source.address = address;
+    source.size = size;
+    if (destination != nullptr && destination->cls == ObjectClass::CompositeIDArray && format != code::kFormatTIFF) {
+        DataObject *first;
+        if (int code = compositeGet(env, destination, 0, &first)) return code;
+        destination = first;
+    }
+    (void)list;
+    return readPipeline(env, source, destination, format);
+}
+
+int readImage(Environment *env, const char *fileName, DataObject *destination, int32_t format,
+              std::span<const CmiAttribute> list) {
+    if (int code = checkEnvironment(env)) return code;
+    if (format == code::kFormatTIFF && platform::fileSize(fileName) > kWholeFileTiffLimit) {
+        Source source;
+        source.fileName = fileName;
+        return readPipeline(env, source, destination, format);
+    }
+    void *handle;
+    uint8_t *data;
+    uint64_t size;
+    if (int code = loadFile(env, fileName, &handle, &data, &size)) return code;
+    int code = readImageFromMemory(env, data, size, destination, format, list);
+    releaseFile(handle);
+    return code;
+}
+
+int writeImage(Environment *env, DataObject *source, const char *fileName, int32_t format,
+               std::span<const CmiAttribute> list) {
+    if (int code = checkObject(env, source)) return code;
+    if (source->get32(Attr::compression) != code::kNoCompression) return fail(env, kNonPermissibleOption);
+    const FormatEntry *entry = findFormat(format);
+    if (entry == nullptr || entry->writer == nullptr) return fail(env, kOutOfRange);
+    if (fileName == nullptr || *fileName == '\0') return fail(env, kFileOpenFailure);
+    int32_t method = entry->defaultCompression;
+    if (const CmiAttribute *pair = findPair(list, "compression")) method = static_cast<int32_t>(pair->value);
+
+    // The file is generated beside its final name and renamed over it only
+    // when complete, so a failed write leaves no partial file.
+    std::string temporary = std::string(fileName) + ".ipi-partial";
+    Source target;
+    target.fileName = temporary.c_str();
+    int code = kOk;
+    if (method == code::kNoCompression) {
+        code = generateTo(env, source, target, format, list);
+    } else {
+        static const char *const kEncoderOptions[] = {
+            "k", "eolState", "predictor", "quarityFactor", "samplingFactor", "colourSpace",
+            "dataPrecision", "restartInterval", "interlacedImage",
+        };
+        std::vector<CmiAttribute> options = {
+            {"fileFormat", format}, {"repository", code::kFile}, {"compression", method}};
+        if (format == code::kFormatJPEG && source->get(Attr::bDimension) >= 3) {
+            options.push_back({"colourSpace", code::kYCbCr});
+        }
+        for (const char *name : kEncoderOptions) {
+            if (const CmiAttribute *pair = findPair(list, name)) options.push_back(*pair);
+        }
+        DataObject *coded = createObject(env, nullptr, source->cls, source, options);
+        if (coded == nullptr) {
+            code = lastError(env);
+        } else {
+            code = compressImage(env, source, coded);
+            if (code == kOk) code = generateTo(env, coded, target, format, list);
+            int destroyed = destroyObject(env, coded);
+            if (code == kOk) code = destroyed;
+        }
+    }
+    if (code == kOk && std::rename(temporary.c_str(), fileName) != 0) code = fail(env, kSystemError);
+    if (code != kOk) platform::removeFile(temporary.c_str());
+    return code;
+}
+
+int32_t countTiffPagesInMemory(Environment *env, const void *address, uint64_t size) {
+    if (checkEnvironment(env) != kOk) return 0;
+    const CmiAttribute list[] = {
+        {"repository", code::kApplicationAddressSpace},
+        {"applicationAddressSpace", reinterpret_cast<intptr_t>(address)},
+        {"size", static_cast<intptr_t>(size)},
+    };
+    DataObject *file = createObject(env, nullptr, ObjectClass::GenericImage, nullptr, list);
+    if (file == nullptr) return 0;
+    markInited(file, true);
+    DataAccess *in;
+    int32_t pages = 0;
+    if (openAccess(env, file, AccessMode::Read, 0, {}, &in) == kOk) {
+        TiffDirectoryChain chain;
+        if (readTiffDirectoryChain(in, &chain) == kOk) pages = static_cast<int32_t>(chain.offsets.size());
+        closeAccess(env, in);
+    }
+    destroyObject(env, file);
+    return pages;
+}
+
+int32_t countTiffPages(Environment *env, const char *fileName) {
+    if (checkEnvironment(env) != kOk) return 0;
+    const CmiAttribute list[] = {
+        {"repository", code::kFile},
+        {"fileName", reinterpret_cast<intptr_t>(fileName)},
+    };
+    DataObject *file = createObject(env, nullptr, ObjectClass::GenericImage, nullptr, list);
+    if (file == nullptr) return 0;
+    markInited(file, true);
+    DataAccess *in;
+    int32_t pages = 0;
+    if (openAccess(env, file, AccessMode::Read, 0, {}, &in) == kOk) {
+        TiffDirectoryChain chain;
+        if (readTiffDirectoryChain(in, &chain) == kOk) pages = static_cast<int32_t>(chain.offsets.size());
+        closeAccess(env, in);
+    }
+    destroyObject(env, file);
+    return pages;
+}
+
+}  // namespace orvo

@@ -1,0 +1,117 @@
+/*
+ * ORVOCORE: reading, inquiring, writing and converting raster images held in
+ * files, in caller memory or in global memory handles.
+ *
+ * Conventions of every Cmi function:
+ *  - the last argument points to a 32-bit status, set to 0 on entry and then
+ *    to -1 (system or memory failure), -100 (an argument refused before any
+ *    work) or an internal code 1..26 (texts: OrvoStatusText in orvostatus.h);
+ *  - options are (name, value) pairs; names are compared exactly;
+ *  - a returned HGLOBAL is a packed device-independent bitmap (40-byte
+ *    information header, palette, bottom-up rows padded to 4 bytes) in an
+ *    unlocked movable block that belongs to the caller (free with GlobalFree);
+ *  - calls keep no state between them and may run on several threads at once.
+ */
+#ifndef ORVO_ORVOCORE_H
+#define ORVO_ORVOCORE_H
+
+#include <stdint.h>
+
+#include "orvo/globalmem.h"
+#include "orvo/orvostatus.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* One option or inquiry pair.  The value is pointer-sized: inquiry lists and
+ * "applicationAddressSpace" carry addresses. */
+typedef struct CmiAttribute {
+    const char *name;
+    intptr_t value;
+} CmiAttribute;
+
+/* File format codes (argument "format", result of the format inquiries). */
+#define CMI_FORMAT_TIFF 4
+#define CMI_FORMAT_JPEG 5
+#define CMI_FORMAT_GIF 6
+#define CMI_FORMAT_BMP 7
+#define CMI_FORMAT_PCX 40
+#define CMI_FORMAT_PNG 44
+#define CMI_FORMAT_SIA 45
+
+/* Colour modes ("colorMode" values; also the processing functions' modes). */
+#define CMI_MODE_BITMAP 14      /* two colours, 1 bit */
+#define CMI_MODE_16_COLOURS 15  /* 4-bit palette */
+#define CMI_MODE_256_COLOURS 16 /* 8-bit palette, one band */
+#define CMI_MODE_GRAYSCALE 17   /* 8-bit grey */
+#define CMI_MODE_RGB 18         /* three 8-bit bands */
+
+/* Compression codes ("compression" values). */
+#define CMI_COMPRESSION_NONE 0
+#define CMI_COMPRESSION_LZW 25
+#define CMI_COMPRESSION_MH 26        /* modified Huffman, no EOL codes */
+#define CMI_COMPRESSION_G3 27        /* CCITT T.4 one-dimensional */
+#define CMI_COMPRESSION_G3_2D 28     /* CCITT T.4 two-dimensional */
+#define CMI_COMPRESSION_G4 29        /* CCITT T.6 */
+#define CMI_COMPRESSION_PACKBITS 30
+#define CMI_COMPRESSION_BMP_RLE 31
+
+/* Value of "photometricInterpretation" in every inquiry answer. */
+#define CMI_PHOTOMETRIC_ANSWER 51
+
+/* Value of the "repository" option that keeps working images in global
+ * memory; any other value keeps them in temporary files. */
+#define CMI_REPOSITORY_MEMORY 33
+
+/* --- Reading side --------------------------------------------------------- */
+
+/* Format of the file `fileName`: a CMI_FORMAT_* code, 0 when not recognised
+ * (status: the reason). */
+ORVO_EXPORT int32_t CmiInquireFileFormat(const char *fileName, const CmiAttribute *attrs,
+                                         int32_t count, int32_t *status);
+
+/* Number of images in the file: the TIFF page count for CMI_FORMAT_TIFF, 1 for
+ * CMI_FORMAT_GIF (without reading the file); -100 for other formats. */
+ORVO_EXPORT int32_t CmiInquireImageNumber(const char *fileName, int32_t format,
+                                          const CmiAttribute *attrs, int32_t count,
+                                          int32_t *status);
+
+/* Fills the (name, address of int32_t) pairs of `values` for `imageCount`
+ * images from `firstImage` on ("compression", "xDimension", "yDimension",
+ * "colorMode", "predictor", "photometricInterpretation", "interlaced",
+ * "transparency", "transparencyPaletteIndex").  For TIFF each address is an
+ * array of one word per image.  Names not known are left untouched.
+ * Returns the status. */
+ORVO_EXPORT int32_t CmiInquireValues(const char *fileName, int32_t imageCount, int32_t firstImage,
+                                     int32_t format, CmiAttribute *values, int32_t valueCount,
+                                     int32_t *status);
+
+/* Reads up to `imageCount` images from `firstImage` on into `handles` as
+ * packed bitmaps.  Returns the number stored; on failure 0, with every handle
+ * the call stored freed and cleared. */
+ORVO_EXPORT int32_t CmiReadAndParse(const char *fileName, HGLOBAL *handles, int32_t imageCount,
+                                    int32_t format, int32_t firstImage, const CmiAttribute *attrs,
+                                    int32_t count, int32_t *status);
+
+/* The same four for an image file held in caller memory (`size` bytes at
+ * `address`, which the library only reads). */
+ORVO_EXPORT int32_t CmiInquireAddressSpaceFormat(const void *address, int32_t size,
+                                                 const CmiAttribute *attrs, int32_t count,
+                                                 int32_t *status);
+ORVO_EXPORT int32_t CmiInquireImageNumberAddressSpace(const void *address, int32_t format,
+                                                      int32_t size, const CmiAttribute *attrs,
+                                                      int32_t count, int32_t *status);
+ORVO_EXPORT int32_t CmiInquireValuesAddressSpace(const void *address, int32_t imageCount,
+                                                 int32_t firstImage, int32_t format, int32_t size,
+                                                 CmiAttribute *values, int32_t valueCount,
+                                                 int32_t *status);
+ORVO_EXPORT int32_t CmiImportAndParse(const void *address, HGLOBAL *handles, int32_t imageCount,
+                                      int32_t format, int32_t firstImage, int32_t size,
+                                      const CmiAttribute *attrs, int32_t count, int32_t *status);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

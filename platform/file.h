@@ -1,0 +1,70 @@
+// File access for the core: plain files, temporary work files and whole-file
+// writes that never leave a partial file behind.
+//
+// All calls report failure by their return value and keep errno as the
+// system left it, so callers can log the system's text for it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace orvo::platform {
+
+enum class FileMode {
+    Read,               // read access, the file must exist
+    ReadWriteExisting,  // read and write access, the file must exist
+    WriteCreate,        // write access, created or truncated
+};
+
+// One open file.  Moves, never copies; closes itself when destroyed.
+class File {
+public:
+    File() = default;
+    ~File();
+    File(File &&other) noexcept;
+    File &operator=(File &&other) noexcept;
+    File(const File &) = delete;
+    File &operator=(const File &) = delete;
+
+    bool open(const char *path, FileMode mode);
+    bool isOpen() const { return fd_ >= 0; }
+    // Reads up to `count` bytes at the current position; the number read
+    // (short only at the end of the file) or -1.
+    int64_t read(void *buffer, size_t count);
+    // Reads up to `count` bytes at `offset` without moving the position.
+    int64_t readAt(uint64_t offset, void *buffer, size_t count);
+    // Writes all `count` bytes or fails.
+    bool write(const void *buffer, size_t count);
+    bool writeAt(uint64_t offset, const void *buffer, size_t count);
+    bool seek(uint64_t offset);
+    int64_t position() const;
+    // Sets the size; new bytes read as zero.
+    bool resize(uint64_t size);
+    // Size in bytes, or -1.
+    int64_t size() const;
+    // Closes; false when the system reports a failure (data may be lost).
+    bool close();
+
+private:
+    int fd_ = -1;
+};
+
+// Size of the file at `path`, or -1 when it cannot be examined.
+int64_t fileSize(const char *path);
+bool fileExists(const char *path);
+bool removeFile(const char *path);
+
+// The system temporary folder ($TMPDIR, else /tmp), without trailing slash.
+std::string temporaryFolder();
+
+// Creates a new empty file with a unique name "<prefix>XXXXXX" in the
+// temporary folder and stores its path; false on failure.
+bool makeTemporaryFile(const char *prefix, std::string &path);
+
+// Writes `count` bytes as the whole content of `path`: into a temporary file
+// beside it, synced, then renamed over `path`.  On failure nothing is left
+// behind and an existing file at `path` is unchanged.
+bool writeWholeFile(const char *path, const void *data, size_t count);
+
+}  // namespace orvo::platform
