@@ -35,7 +35,7 @@ bool File::open(const char *path, FileMode mode) {
     switch (mode) {
     case FileMode::Read: flags |= O_RDONLY; break;
     case FileMode::ReadWriteExisting: flags |= O_RDWR; break;
-    case FileMode::WriteCreate: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
+    case FileMode::WriteCreate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
     }
     do {
         fd_ = ::open(path, flags, 0666);

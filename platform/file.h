@@ -14,7 +14,7 @@ namespace orvo::platform {
 enum class FileMode {
     Read,               // read access, the file must exist
     ReadWriteExisting,  // read and write access, the file must exist
-    WriteCreate,        // write access, created or truncated
+    WriteCreate,        // read and write access, created or truncated
 };
 
 // One open file.  Moves, never copies; closes itself when destroyed.
