@@ -19,9 +19,9 @@ bool checkedEnd(uint64_t offset, uint64_t count, uint64_t *end) {
 
 // Byte range [first, first + count) covering `element`'s row.
 struct RowSpan {
-    uint64_t first;
-    unsigned bitOffset;
-    size_t count;
+    uint64_t first = 0;
+    unsigned bitOffset = 0;
+    size_t count = 0;
 };
 
 bool rowSpan(const DataAccess *a, int64_t element, RowSpan *span) {

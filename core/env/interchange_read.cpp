@@ -14,6 +14,7 @@
 #include "core/env/object.h"
 #include "core/formats/bmp.h"
 #include "orvo/orvocore.h"
+#include "platform/file.h"
 
 namespace orvo {
 namespace {
@@ -311,9 +312,8 @@ bool isCanonicalBitmap(const BmpHeader &h) {
     return h.dataOffset == kFileHeaderSize + kInfoHeaderSize + entries * 4;
 }
 
-int readBitmapBmp(Environment *env, const uint8_t *data, uint64_t size, int32_t repository, HGLOBAL *out) {
-    *out = nullptr;
-    // The headers, checked against the bytes present.
+// Reads the headers of the bitmap in `data`, checked against its bytes.
+int bitmapHeader(Environment *env, const uint8_t *data, uint64_t size, BmpHeader *h) {
     const CmiAttribute fileList[] = {
         {"repository", code::kApplicationAddressSpace},
         {"applicationAddressSpace", reinterpret_cast<intptr_t>(data)},
@@ -322,31 +322,55 @@ int readBitmapBmp(Environment *env, const uint8_t *data, uint64_t size, int32_t 
     DataObject *file = createObject(env, nullptr, ObjectClass::GenericImage, nullptr, fileList);
     if (file == nullptr) return lastError(env);
     markInited(file, true);
-    BmpHeader h;
     DataAccess *in;
     int code = openAccess(env, file, AccessMode::Read, 0, {}, &in);
     if (code == kOk) {
-        code = parseBmpHeader(in, code::kFormatBMP, &h);
+        code = parseBmpHeader(in, code::kFormatBMP, h);
         closeAccess(env, in);
     }
     destroyObject(env, file);
-    if (code != kOk) return code;
+    return code;
+}
+
+// A new unlocked block of `bytes` bytes that `fill` writes completely.
+template <class Fill>
+int newBitmapBlock(Environment *env, uint64_t bytes, HGLOBAL *out, Fill &&fill) {
+    // Every byte is written below, so the block is not cleared first.
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, static_cast<SIZE_T>(bytes));
+    if (block == nullptr) return fail(env, kSystemError);
+    auto *target = static_cast<uint8_t *>(GlobalLock(block));
+    int code = target == nullptr ? fail(env, kSystemError) : fill(target);
+    GlobalUnlock(block);
+    if (code != kOk) {
+        GlobalFree(block);
+        return code;
+    }
+    *out = block;
+    return kOk;
+}
+
+// The largest header and palette a bitmap file can have in front of
+// pixels that are copied unchanged.
+constexpr uint64_t kCanonicalPrefix = kFileHeaderSize + kInfoHeaderSize + 256 * 4;
+
+// Reads a bitmap file whose packed DIB is the file minus its file header
+// straight into the returned block; other files are read whole and go the
+// general way.
+int readBitmapFile(Environment *env, const char *fileName, int32_t repository, HGLOBAL *out);
+
+int readBitmapBmp(Environment *env, const uint8_t *data, uint64_t size, int32_t repository, HGLOBAL *out) {
+    *out = nullptr;
+    BmpHeader h;
+    if (int code = bitmapHeader(env, data, size, &h)) return code;
     const bool complete = h.dataOffset + h.pixelBytes <= size;
 
     if (isCanonicalBitmap(h)) {
         if (!complete) return fail(env, kInsufficientSize);
-        uint64_t bytes = h.dataOffset - kFileHeaderSize + h.pixelBytes;
-        HGLOBAL block = GlobalAlloc(GHND, static_cast<SIZE_T>(bytes));
-        if (block == nullptr) return fail(env, kSystemError);
-        void *target = GlobalLock(block);
-        if (target == nullptr) {
-            GlobalFree(block);
-            return fail(env, kSystemError);
-        }
-        std::memcpy(target, data + kFileHeaderSize, static_cast<size_t>(bytes));
-        GlobalUnlock(block);
-        *out = block;
-        return kOk;
+        const uint64_t bytes = h.dataOffset - kFileHeaderSize + h.pixelBytes;
+        return newBitmapBlock(env, bytes, out, [&](uint8_t *target) {
+            std::memcpy(target, data + kFileHeaderSize, static_cast<size_t>(bytes));
+            return kOk;
+        });
     }
 
     if (h.compression == 0 && (h.depth == 16 || h.depth == 32)) {
@@ -355,50 +379,37 @@ int readBitmapBmp(Environment *env, const uint8_t *data, uint64_t size, int32_t 
         const uint64_t rowBytes = bmpRowLength(24, static_cast<uint64_t>(h.width));
         const uint64_t pixels = rowBytes * static_cast<uint64_t>(h.height);
         if (kInfoHeaderSize + pixels > UINT32_MAX) return fail(env, kExceedImplementation);
-        HGLOBAL block = GlobalAlloc(GHND, static_cast<SIZE_T>(kInfoHeaderSize + pixels));
-        if (block == nullptr) return fail(env, kSystemError);
-        auto *target = static_cast<uint8_t *>(GlobalLock(block));
-        if (target == nullptr) {
-            GlobalFree(block);
-            return fail(env, kSystemError);
-        }
-        const CmiAttribute pixelList[] = {
-            {"repository", code::kApplicationAddressSpace},
-            {"applicationAddressSpace", reinterpret_cast<intptr_t>(target + kInfoHeaderSize)},
-            {"size", static_cast<intptr_t>(pixels)},
-            {"xDimension", static_cast<intptr_t>(rowBytes)},
-            {"yDimension", h.height},
-            {"dataType", code::kNonnegativeInteger},
-            {"pixelInterpretation", code::kDibRowOrder},
-        };
-        DataObject *image = createObject(env, nullptr, ObjectClass::GenericImage, nullptr, pixelList);
-        code = image == nullptr ? lastError(env) : kOk;
-        if (code == kOk) {
+        return newBitmapBlock(env, kInfoHeaderSize + pixels, out, [&](uint8_t *target) {
+            const CmiAttribute pixelList[] = {
+                {"repository", code::kApplicationAddressSpace},
+                {"applicationAddressSpace", reinterpret_cast<intptr_t>(target + kInfoHeaderSize)},
+                {"size", static_cast<intptr_t>(pixels)},
+                {"xDimension", static_cast<intptr_t>(rowBytes)},
+                {"yDimension", h.height},
+                {"dataType", code::kNonnegativeInteger},
+                {"pixelInterpretation", code::kDibRowOrder},
+            };
+            DataObject *image = createObject(env, nullptr, ObjectClass::GenericImage, nullptr, pixelList);
+            if (image == nullptr) return lastError(env);
             const CmiAttribute source[] = {
                 {"applicationAddressSpace", reinterpret_cast<intptr_t>(data)},
                 {"size", static_cast<intptr_t>(size)},
             };
-            code = parseImage(env, nullptr, image, code::kFormatBMP, code::kParseSamplesOnly, source);
-        }
-        if (code == kOk) {
+            if (int code = parseImage(env, nullptr, image, code::kFormatBMP, code::kParseSamplesOnly, source)) {
+                return code;
+            }
             // The information header in front of the pixels.
             const CmiAttribute headerList[] = {
                 {"xDimension", h.width}, {"yDimension", h.height}, {"bDimension", 3},
                 {"dataType", code::kNonnegativeInteger}, {"repository", code::kWorkSpace}};
             DataObject *shape = createObject(env, nullptr, ObjectClass::GenericImage, nullptr, headerList);
+            if (shape == nullptr) return lastError(env);
             const CmiAttribute where[] = {
                 {"applicationAddressSpace", reinterpret_cast<intptr_t>(target)},
                 {"size", static_cast<intptr_t>(kInfoHeaderSize)},
             };
-            code = shape == nullptr ? lastError(env) : generateImage(env, shape, nullptr, code::kFormatDIBHeader, where);
-        }
-        GlobalUnlock(block);
-        if (code != kOk) {
-            GlobalFree(block);
-            return code;
-        }
-        *out = block;
-        return kOk;
+            return generateImage(env, shape, nullptr, code::kFormatDIBHeader, where);
+        });
     }
 
     // Everything else (other header kinds, gaps before the pixels, coded
@@ -410,6 +421,39 @@ int readBitmapBmp(Environment *env, const uint8_t *data, uint64_t size, int32_t 
     if (image == nullptr) return lastError(env);
     if (int read = readImageFromMemory(env, data, size, image, code::kFormatBMP, {})) return read;
     return imageToDib(env, image, out);
+}
+
+int readBitmapFile(Environment *env, const char *fileName, int32_t repository, HGLOBAL *out) {
+    *out = nullptr;
+    platform::File file;
+    if (!file.open(fileName, platform::FileMode::Read)) return fail(env, kFileOpenFailure);
+    const int64_t size = file.size();
+    if (size < 0) return fail(env, kSystemError);
+    uint8_t prefix[kCanonicalPrefix];
+    const int64_t got = file.readAt(0, prefix, static_cast<size_t>(std::min<int64_t>(size, sizeof prefix)));
+    if (got < 0) return fail(env, kSystemError);
+    BmpHeader h;
+    if (bitmapHeader(env, prefix, static_cast<uint64_t>(got), &h) == kOk && isCanonicalBitmap(h) &&
+        h.dataOffset <= static_cast<uint64_t>(got)) {
+        env->lastError = kOk;
+        if (h.dataOffset + h.pixelBytes > static_cast<uint64_t>(size)) return fail(env, kInsufficientSize);
+        const uint64_t headerBytes = h.dataOffset - kFileHeaderSize;
+        return newBitmapBlock(env, headerBytes + h.pixelBytes, out, [&](uint8_t *target) {
+            std::memcpy(target, prefix + kFileHeaderSize, static_cast<size_t>(headerBytes));
+            int64_t n = file.readAt(h.dataOffset, target + headerBytes, static_cast<size_t>(h.pixelBytes));
+            if (n < 0) return fail(env, kSystemError);
+            return static_cast<uint64_t>(n) == h.pixelBytes ? kOk : fail(env, kInsufficientSize);
+        });
+    }
+    env->lastError = kOk;
+    file.close();
+    void *whole;
+    uint8_t *data;
+    uint64_t length;
+    if (int code = loadFile(env, fileName, &whole, &data, &length)) return code;
+    int code = readBitmapBmp(env, data, length, repository, out);
+    releaseFile(whole);
+    return code;
 }
 
 // Reads one image of a format read through an image object.
@@ -447,14 +491,7 @@ int32_t readAndParse(const Input &input, HGLOBAL *handles, int32_t imageCount, i
         if (input.inMemory()) {
             code = readBitmapBmp(env, input.address, input.size, repository, &handles[0]);
         } else {
-            void *file;
-            uint8_t *data;
-            uint64_t size;
-            code = loadFile(env, input.fileName, &file, &data, &size);
-            if (code == kOk) {
-                code = readBitmapBmp(env, data, size, repository, &handles[0]);
-                releaseFile(file);
-            }
+            code = readBitmapFile(env, input.fileName, repository, &handles[0]);
         }
         stored = code == kOk ? 1 : 0;
     } else if (internal == code::kFormatTIFF || firstImage == 0 || internal == code::kFormatGIF) {
