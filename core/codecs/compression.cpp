@@ -3,6 +3,7 @@
 // be coded here, and is refused with 12.
 #include "core/codecs/compression.h"
 
+#include "core/codecs/runlength.h"
 #include "core/env/codes.h"
 
 namespace orvo {
@@ -24,11 +25,11 @@ constexpr Method kMethods[] = {
     {code::kFaxModifiedHuffman, nullptr, nullptr, 1u << 14},
     {code::kJPEG, nullptr, nullptr, 1u << 12},
     {code::kLZW, nullptr, nullptr, 1u << 10},
-    {code::kPackBits, nullptr, nullptr, 64},
+    {code::kPackBits, encodePackBits, decodePackBits, 64},
     {code::kKOL1RunCode, nullptr, nullptr, 1u << 14},
     // Run-length bitmaps can skip whole rows with one code; allow generous
     // expansion but not unbounded.
-    {code::kBmpRunLength, nullptr, nullptr, 1u << 12},
+    {code::kBmpRunLength, encodeBmpRle, decodeBmpRle, 1u << 12},
     {code::kPcxRunLength, nullptr, nullptr, 64},
     {code::kDeflate, nullptr, nullptr, 1u << 11},
 };

@@ -47,10 +47,10 @@ const CorpusCase kCases[] = {
     {"q/rgba16-4444.bmp", Expect::Refused, "bit fields"},
     {"q/rgba32-1.bmp", Expect::Refused, "bit fields"},
     {"q/pal2.bmp", Expect::Refused, "2 bits per pixel"},
-    // Run-length pixels need the run-length codec.
-    {"g/pal4rle.bmp", Expect::Refused, "RLE4 without codec"},
-    {"g/pal8rle.bmp", Expect::Refused, "RLE8 without codec"},
-    {"q/pal4rletrns.bmp", Expect::Refused, "RLE4 without codec"},
+    {"g/pal4rle.bmp", Expect::Pixels, "RLE4"},
+    {"g/pal8rle.bmp", Expect::Pixels, "RLE8"},
+    // Pixels skipped by delta codes read as palette entry 0.
+    {"q/pal4rletrns.bmp", Expect::Pixels, "RLE4 with delta codes"},
     {"bad/badbitcount.bmp", Expect::Refused, "30000 bits per pixel"},
     {"bad/badplanes.bmp", Expect::Refused, "planes not 1"},
     {"bad/badwidth.bmp", Expect::Refused, "negative width"},
@@ -125,7 +125,8 @@ TEST_P(BmpCorpus, InquiriesNeverFailOnReadableFiles) {
     ASSERT_TRUE(orvo::test::readPnm(path + ".ref.ppm", &reference));
     EXPECT_EQ(width, reference.width);
     EXPECT_EQ(height, reference.height);
-    EXPECT_EQ(compression, CMI_COMPRESSION_NONE);
+    EXPECT_EQ(compression, std::string(c.path).find("rle") != std::string::npos ? CMI_COMPRESSION_BMP_RLE
+                                                                                 : CMI_COMPRESSION_NONE);
     EXPECT_TRUE(mode == CMI_MODE_BITMAP || mode == CMI_MODE_16_COLOURS || mode == CMI_MODE_256_COLOURS ||
                 mode == CMI_MODE_RGB);
 }
