@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Writes the seed inputs of the fuzz targets: small bitmaps of every depth
-and header kind."""
+and header kind, and small TIFF files in both byte orders."""
 import os
 import struct
 
@@ -28,6 +28,46 @@ def bmp(width, height, depth, compression=0, palette_entries=None, header=40, pi
     return head + info + palette + pixels
 
 
+def tiff(big, width, height, bits, samples, compression, photometric, data, pages=1, rows_per_strip=None):
+    e = '>' if big else '<'
+    out = bytearray(b'MM' if big else b'II')
+    out += struct.pack(e + 'HI', 42, 8)
+    rows_per_strip = rows_per_strip or height
+    strips = (height + rows_per_strip - 1) // rows_per_strip
+    row = (width * bits * samples + 7) // 8
+    for page in range(pages):
+        at = len(out)
+        entries = [(256, 4, 1, width), (257, 4, 1, height), (258, 3, 1, bits), (259, 3, 1, compression),
+                   (262, 3, 1, photometric), (273, 4, strips, 0), (277, 3, 1, samples), (278, 4, 1, rows_per_strip),
+                   (279, 4, strips, 0)]
+        directory_size = 2 + 12 * len(entries) + 4
+        arrays = at + directory_size
+        data_at = arrays + (8 * strips if strips > 1 else 0)
+        counts = [min(rows_per_strip, height - i * rows_per_strip) * row for i in range(strips)]
+        if compression != 1:
+            counts = [len(data) // strips] * strips
+        offsets = [data_at + sum(counts[:i]) for i in range(strips)]
+        block = struct.pack(e + 'H', len(entries))
+        for tag, kind, count, value in entries:
+            if tag == 273:
+                value = offsets[0] if strips == 1 else arrays
+            if tag == 279:
+                value = counts[0] if strips == 1 else arrays + 4 * strips
+            if kind == 3 and count == 1:
+                field = struct.pack(e + 'HH', value, 0)
+            else:
+                field = struct.pack(e + 'I', value)
+            block += struct.pack(e + 'HHI', tag, kind, count) + field
+        last = page == pages - 1
+        block += struct.pack(e + 'I', 0 if last else data_at + len(data))
+        out += block
+        if strips > 1:
+            out += b''.join(struct.pack(e + 'I', o) for o in offsets)
+            out += b''.join(struct.pack(e + 'I', c) for c in counts)
+        out += data
+    return bytes(out)
+
+
 SEEDS = {
     'pal1.bmp': bmp(13, 5, 1),
     'pal4.bmp': bmp(7, 3, 4),
@@ -39,10 +79,14 @@ SEEDS = {
     'v5rgb24.bmp': bmp(3, 2, 24, header=124),
     'rle8.bmp': bmp(4, 2, 8, compression=1, pixels=bytes([2, 1, 0, 3, 4, 0, 0, 0, 0, 1])),
     'rle4.bmp': bmp(4, 2, 4, compression=2, pixels=bytes([4, 0x12, 0, 0, 4, 0x34, 0, 1])),
+    'grey8-ii.tif': tiff(False, 5, 4, 8, 1, 1, 1, bytes(range(20)), rows_per_strip=3),
+    'rgb8-mm.tif': tiff(True, 3, 2, 8, 3, 1, 2, bytes(range(18))),
+    'bits-ii-pages.tif': tiff(False, 9, 2, 1, 1, 1, 0, bytes([0xA5, 0x80, 0x5A, 0x00]), pages=2),
+    'packbits-mm.tif': tiff(True, 4, 2, 8, 1, 32773, 1, bytes([0xFD, 7, 0x03, 1, 2, 3, 4])),
 }
 
 if __name__ == '__main__':
-    folder = os.path.join(HERE, 'seeds', 'bmp_read_fuzzer')
+    folder = os.path.join(HERE, 'seeds', 'read_fuzzer')
     os.makedirs(folder, exist_ok=True)
     for name, data in SEEDS.items():
         with open(os.path.join(folder, name), 'wb') as f:

@@ -25,7 +25,7 @@ constexpr Method kMethods[] = {
     {code::kFaxModifiedHuffman, nullptr, nullptr, 1u << 14},
     {code::kJPEG, nullptr, nullptr, 1u << 12},
     {code::kLZW, nullptr, nullptr, 1u << 10},
-    {code::kPackBits, encodePackBits, decodePackBits, 64},
+    {code::kPackBits, encodePackBits, decodePackBits, 128},
     {code::kKOL1RunCode, nullptr, nullptr, 1u << 14},
     // Run-length bitmaps can skip whole rows with one code; allow generous
     // expansion but not unbounded.

@@ -134,7 +134,12 @@ int32_t detect(Environment *env, const Source &source) {
     return found;
 }
 
-int decodeInto(Environment *env, const Source &source, DataObject *destination, int32_t format) {
+DataObject *pageSelector(Environment *env, DataObject *element, intptr_t page);
+
+// Parses the coded pixels into an intermediate object and decodes them into
+// `destination`.  With `page` >= 0 the coded bytes are those of that TIFF
+// directory.
+int decodeInto(Environment *env, const Source &source, DataObject *destination, int32_t format, intptr_t page = -1) {
     uint64_t uncompressed = 0;
     if (!dataSize(env, destination, &uncompressed)) return fail(env, kOutOfRange);
     const int32_t method = destination->get32(Attr::compression);
@@ -145,7 +150,14 @@ int decodeInto(Environment *env, const Source &source, DataObject *destination, 
     };
     DataObject *coded = createObject(env, nullptr, destination->cls, destination, list);
     if (coded == nullptr) return lastError(env);
-    int code = parseFrom(env, source, coded, format, code::kParseAll);
+    int code;
+    if (page >= 0) {
+        DataObject *selector = pageSelector(env, coded, page);
+        code = selector == nullptr ? lastError(env) : parseFrom(env, source, selector, format, code::kParseAll);
+        if (selector != nullptr) destroyObject(env, selector);
+    } else {
+        code = parseFrom(env, source, coded, format, code::kParseAll);
+    }
     if (code == kOk) {
         // The coded object keeps the method; the destination receives samples.
         std::vector<CmiAttribute> changes = {{"compression", code::kNoCompression}};
@@ -160,8 +172,46 @@ int decodeInto(Environment *env, const Source &source, DataObject *destination, 
     return code != kOk ? code : destroyed;
 }
 
+// A one-entry composite that selects directory `page` for `element`.
+DataObject *pageSelector(Environment *env, DataObject *element, intptr_t page) {
+    const CmiAttribute list[] = {
+        {"entries", 1}, {"dataType", code::kWord32}, {"repository", code::kWorkSpace}, {"xMatchPoint", page}};
+    DataObject *selector = createObject(env, nullptr, ObjectClass::CompositeIDArray, nullptr, list);
+    if (selector != nullptr && compositeSet(env, element, selector, 0) != kOk) {
+        destroyObject(env, selector);
+        return nullptr;
+    }
+    return selector;
+}
+
+// Pages of a TIFF file into the elements of a composite: headers of all
+// pages first, then each page's samples through a selector of its own.
+int readPages(Environment *env, const Source &source, DataObject *composite) {
+    if (int code = parseFrom(env, source, composite, code::kFormatTIFF, code::kParseHeaderOnly)) return code;
+    const intptr_t first = composite->get(Attr::xMatchPoint);
+    for (int32_t i = 0; i < composite->get(Attr::xDimension); ++i) {
+        DataObject *element;
+        if (int code = compositeGet(env, composite, i, &element)) return code;
+        if (element == nullptr) return fail(env, kInvalidInstance);
+        int code = kOk;
+        if (element->get32(Attr::compression) == code::kNoCompression) {
+            DataObject *selector = pageSelector(env, element, first + i);
+            if (selector == nullptr) return lastError(env);
+            code = parseFrom(env, source, selector, code::kFormatTIFF, code::kParseSamplesOnly);
+            destroyObject(env, selector);
+        } else {
+            code = decodeInto(env, source, element, code::kFormatTIFF, first + i);
+        }
+        if (code != kOk) return code;
+    }
+    return kOk;
+}
+
 int readPipeline(Environment *env, const Source &source, DataObject *destination, int32_t format) {
     if (int code = checkObject(env, destination)) return code;
+    if (destination->cls == ObjectClass::CompositeIDArray && format == code::kFormatTIFF) {
+        return readPages(env, source, destination);
+    }
     if (int code = parseFrom(env, source, destination, format, code::kParseHeaderOnly)) return code;
     if (destination->get32(Attr::compression) == code::kNoCompression) {
         if (int code = parseFrom(env, source, destination, format, code::kParseSamplesOnly)) return code;

@@ -456,6 +456,69 @@ int readBitmapFile(Environment *env, const char *fileName, int32_t repository, H
     return code;
 }
 
+// A grey palette for a one-band page: from black to white, or from white to
+// black when the minimum is white.
+int setGreyPalette(Environment *env, DataObject *image, bool whiteFirst) {
+    DataObject *lut = image->lutObject();
+    if (lut == nullptr) return kOk;
+    const int32_t precision = image->get32(Attr::dataPrecision);
+    const int32_t entries = precision == 1 ? 2 : precision == 4 ? 16 : 256;
+    const CmiAttribute list[] = {{"bitOrder", code::kMostSignificantFirst}, {"dataType", code::kNonnegativeInteger},
+                                 {"bDimension", 3}, {"xDimension", entries}};
+    if (int code = setAttributes(env, lut, list)) return code;
+    std::vector<uint8_t> planes(static_cast<size_t>(entries) * 3);
+    for (int32_t i = 0; i < entries; ++i) {
+        const int32_t level = i * 255 / (entries - 1);
+        const uint8_t value = static_cast<uint8_t>(whiteFirst ? 255 - level : level);
+        for (int p = 0; p < 3; ++p) planes[static_cast<size_t>(p * entries + i)] = value;
+    }
+    DataAccess *out;
+    if (int code = openAccess(env, lut, AccessMode::Write, 0, {}, &out)) return code;
+    int code = writeBytes(out, 0, planes.data(), planes.size());
+    int closed = closeAccess(env, out);
+    return code != kOk ? code : closed;
+}
+
+// Pages of a TIFF file as bitmaps: reads min(count, pages) pages from
+// `first` on and stores one bitmap per page.
+int readBitmapsTiff(Environment *env, const Input &input, HGLOBAL *handles, int32_t count, int32_t first,
+                    int32_t repository, int32_t *stored) {
+    *stored = 0;
+    const int32_t pages = input.inMemory() ? countTiffPagesInMemory(env, input.address, input.size)
+                                           : countTiffPages(env, input.fileName);
+    if (pages == 0) return lastError(env);
+    const int32_t n = std::min(count, pages);
+    for (int32_t i = 0; i < n; ++i) handles[i] = nullptr;
+    const CmiAttribute compositeList[] = {
+        {"entries", n}, {"dataType", code::kWord32}, {"repository", code::kWorkSpace}, {"xMatchPoint", first}};
+    DataObject *composite = createObject(env, "oComposite", ObjectClass::CompositeIDArray, nullptr, compositeList);
+    if (composite == nullptr) return lastError(env);
+    for (int32_t i = 0; i < n; ++i) {
+        const CmiAttribute lutList[] = {{"bDimension", 3}};
+        DataObject *lut = createObject(env, nullptr, ObjectClass::LookupTable, nullptr, lutList);
+        if (lut == nullptr) return lastError(env);
+        const CmiAttribute imageList[] = {{"repository", repository}, {"lut", reinterpret_cast<intptr_t>(lut)}};
+        DataObject *image = createObject(env, nullptr, ObjectClass::GenericImage, nullptr, imageList);
+        if (image == nullptr) return lastError(env);
+        if (int code = compositeSet(env, image, composite, i)) return code;
+    }
+    if (int code = readInput(env, input, composite, code::kFormatTIFF)) return code;
+    for (int32_t i = 0; i < composite->get(Attr::xDimension); ++i) {
+        DataObject *image;
+        if (int code = compositeGet(env, composite, i, &image)) return code;
+        if (image == nullptr) return fail(env, kInvalidInstance);
+        const intptr_t photometric = formatWord(image, "photometricInterpretation");
+        if (image->get(Attr::bDimension) == 4 || photometric == code::kSeparated) return fail(env, kSyntaxError);
+        if (image->get(Attr::bDimension) == 1 &&
+            (photometric == code::kMinIsWhite || photometric == code::kMinIsBlack)) {
+            if (int code = setGreyPalette(env, image, photometric == code::kMinIsWhite)) return code;
+        }
+        if (int code = imageToDib(env, image, &handles[i])) return code;
+        ++*stored;
+    }
+    return kOk;
+}
+
 // Reads one image of a format read through an image object.
 int readBitmapGeneral(Environment *env, const Input &input, int32_t format, int32_t repository, HGLOBAL *out) {
     DataObject *lut = nullptr;
@@ -494,7 +557,9 @@ int32_t readAndParse(const Input &input, HGLOBAL *handles, int32_t imageCount, i
             code = readBitmapFile(env, input.fileName, repository, &handles[0]);
         }
         stored = code == kOk ? 1 : 0;
-    } else if (internal == code::kFormatTIFF || firstImage == 0 || internal == code::kFormatGIF) {
+    } else if (internal == code::kFormatTIFF) {
+        code = readBitmapsTiff(env, input, handles, imageCount, firstImage, repository, &stored);
+    } else if (firstImage == 0 || internal == code::kFormatGIF) {
         handles[0] = nullptr;
         code = readBitmapGeneral(env, input, internal, repository, &handles[0]);
         stored = code == kOk ? 1 : 0;

@@ -5,13 +5,14 @@
 
 #include "core/env/codes.h"
 #include "core/formats/bmp.h"
+#include "core/formats/tiff.h"
 
 namespace orvo {
 namespace {
 
 constexpr FormatEntry kFormats[] = {
     {code::kFormatGIF, "GIF", nullptr, nullptr, code::kLZW},
-    {code::kFormatTIFF, "TIFF", nullptr, nullptr, code::kNoCompression},
+    {code::kFormatTIFF, "TIFF", readTiff, nullptr, code::kNoCompression},
     {code::kFormatKOL1, "KOL1", nullptr, nullptr, code::kKOL1RunCode},
     {code::kFormatSIA, "SIA", nullptr, nullptr, code::kNoCompression},
     {code::kFormatBMP, "BMP", readBmp, writeBmp, code::kNoCompression},
