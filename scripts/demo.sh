@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# demo.sh - the main job on the bundled samples: install what is missing,
+# build the release `orvo` command and library, then for each sample inquire
+# it, decode it to a new BMP file and inquire the result.
+#
+#   ./scripts/demo.sh [SAMPLE...]   sample names in samples/ (default: gradient palette8)
+#
+# The decoded files are left in a fresh temporary directory, named at the end.
+set -euo pipefail
+
+cd "$(dirname "$(readlink -f "$0")")/.."
+
+bash scripts/setup.sh
+cmake --preset release
+cmake --build --preset release --target orvocore orvo
+
+orvo=build/release/orvo
+out=$(mktemp -d "${TMPDIR:-/tmp}/orvo-demo.XXXXXX")
+[ $# -gt 0 ] || set -- gradient palette8
+
+for sample in "$@"; do
+    in=samples/${sample%.bmp}.bmp
+    [ -f "$in" ] || { echo "demo: no sample $in" >&2; exit 1; }
+    decoded=$out/${sample%.bmp}.decoded.bmp
+
+    echo
+    echo "== $in ($(stat -c %s "$in") bytes)"
+    "$orvo" info "$in"
+    echo "-- orvo decode $in -o $decoded"
+    "$orvo" decode "$in" -o "$decoded"
+    echo "== $decoded ($(stat -c %s "$decoded") bytes)"
+    "$orvo" info "$decoded"
+    if cmp -s "$in" "$decoded"; then
+        echo "-- identical to the input, byte for byte"
+    fi
+done
+
+echo
+echo "demo: decoded files in $out"
