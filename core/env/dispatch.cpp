@@ -227,20 +227,63 @@ int generateTo(Environment *env, DataObject *source, const Source &target, int32
     if (int code = checkObject(env, source)) return code;
     const FormatEntry *entry = findFormat(format);
     if (entry == nullptr || entry->writer == nullptr) return fail(env, kOutOfRange);
+    DataObject *writer = source;  // what the format writer is handed
     if (source->cls == ObjectClass::CompositeIDArray) {
-        // Multi-page output is the TIFF writer's; other formats take the first page.
+        // Multi-page output is the TIFF writer's; other formats take the first
+        // page.  The target object takes its attributes from the first page.
         DataObject *first;
         if (int code = compositeGet(env, source, 0, &first)) return code;
         if (first == nullptr) return fail(env, kInvalidInstance);
         source = first;
+        if (format != code::kFormatTIFF) writer = first;
     }
     CmiAttribute where[4];
     fileObjectList(target, format, where);
     DataObject *object = createObject(env, nullptr, source->cls, source, list);
     if (object == nullptr) return lastError(env);
     int code = setAttributes(env, object, where);
-    if (code == kOk) code = entry->writer(env, source, object, format);
+    if (code == kOk) code = entry->writer(env, writer, object, format);
     int destroyed = destroyObject(env, object);
+    return code != kOk ? code : destroyed;
+}
+
+// Encodes `source` (every page of a composite) into coded objects and
+// generates the file from them.
+int encodeAndGenerate(Environment *env, DataObject *source, const Source &target, int32_t format,
+                      const std::vector<CmiAttribute> &options, std::span<const CmiAttribute> list) {
+    auto encode = [&](DataObject *page, DataObject **coded) {
+        *coded = createObject(env, nullptr, page->cls, page, options);
+        if (*coded == nullptr) return lastError(env);
+        return compressImage(env, page, *coded);
+    };
+    if (source->cls != ObjectClass::CompositeIDArray) {
+        DataObject *coded = nullptr;
+        int code = encode(source, &coded);
+        if (code == kOk) code = generateTo(env, coded, target, format, list);
+        if (coded != nullptr) destroyObject(env, coded);
+        return code;
+    }
+    const intptr_t pages = source->get(Attr::xDimension);
+    const CmiAttribute compositeList[] = {
+        {"entries", pages}, {"dataType", code::kWord32}, {"repository", code::kWorkSpace}};
+    DataObject *codedPages = createObject(env, nullptr, ObjectClass::CompositeIDArray, nullptr, compositeList);
+    if (codedPages == nullptr) return lastError(env);
+    int code = kOk;
+    for (int32_t i = 0; code == kOk && i < pages; ++i) {
+        DataObject *page, *coded = nullptr;
+        code = compositeGet(env, source, i, &page);
+        if (code == kOk && page == nullptr) code = fail(env, kInvalidInstance);
+        if (code == kOk) code = encode(page, &coded);
+        if (code == kOk) code = compositeSet(env, coded, codedPages, i);
+    }
+    if (code == kOk) code = generateTo(env, codedPages, target, format, list);
+    // The coded pages hang under their source pages; free them (and their
+    // work files) now rather than when the environment closes.
+    for (int32_t i = 0; i < pages; ++i) {
+        DataObject *coded = nullptr;
+        if (compositeGet(env, codedPages, i, &coded) == kOk && coded != nullptr) destroyObject(env, coded);
+    }
+    int destroyed = destroyObject(env, codedPages);
     return code != kOk ? code : destroyed;
 }
 
@@ -397,15 +440,7 @@ int writeImage(Environment *env, DataObject *source, const char *fileName, int32
         for (const char *name : kEncoderOptions) {
             if (const CmiAttribute *pair = findPair(list, name)) options.push_back(*pair);
         }
-        DataObject *coded = createObject(env, nullptr, source->cls, source, options);
-        if (coded == nullptr) {
-            code = lastError(env);
-        } else {
-            code = compressImage(env, source, coded);
-            if (code == kOk) code = generateTo(env, coded, target, format, list);
-            int destroyed = destroyObject(env, coded);
-            if (code == kOk) code = destroyed;
-        }
+        code = encodeAndGenerate(env, source, target, format, options, list);
     }
     if (code == kOk && std::rename(temporary.c_str(), fileName) != 0) code = fail(env, kSystemError);
     if (code != kOk) platform::removeFile(temporary.c_str());

@@ -110,6 +110,33 @@ ORVO_EXPORT int32_t CmiImportAndParse(const void *address, HGLOBAL *handles, int
                                       int32_t format, int32_t firstImage, int32_t size,
                                       const CmiAttribute *attrs, int32_t count, int32_t *status);
 
+/* --- Writing side --------------------------------------------------------- */
+
+/* Option codes of the writing functions. */
+#define CMI_SUBFILE_FULL_IMAGE 34 /* "newSubfileType": an ordinary image */
+#define CMI_SUBFILE_PAGE 36       /* "newSubfileType": a page of a multi-page file */
+
+/* Writes the packed bitmaps `handles[0..count)` as a file of `format` (TIFF:
+ * every bitmap a page; other formats: the first).  Options: "compression"
+ * (TIFF: CMI_COMPRESSION_*; BMP: NONE or BMP_RLE), "newSubfileType",
+ * "predictor", "k", "quarityFactor", "samplingFactor", "interlaced",
+ * "transparency", "transparencyPaletteIndex", "repository".  The bitmaps are
+ * only read.  A failed write leaves no file (and an existing file
+ * unchanged).  Returns the status. */
+ORVO_EXPORT int32_t CmiGenerateAndWrite(HGLOBAL *handles, int32_t count, const char *fileName, int32_t format,
+                                        const CmiAttribute *attrs, int32_t attrCount, int32_t *status);
+
+/* The same into a new heap buffer (release it with CmiReleaseBuffer) or a
+ * new unlocked movable block; *size receives the byte count.  Null on
+ * failure. */
+ORVO_EXPORT void *CmiGenerateAndExport(HGLOBAL *handles, int32_t count, int32_t format, int32_t *size,
+                                       const CmiAttribute *attrs, int32_t attrCount, int32_t *status);
+ORVO_EXPORT HGLOBAL CmiGenerateAndExportHandle(HGLOBAL *handles, int32_t count, int32_t format, int32_t *size,
+                                               const CmiAttribute *attrs, int32_t attrCount, int32_t *status);
+
+/* Frees a buffer returned by CmiGenerateAndExport; null is accepted. */
+ORVO_EXPORT void CmiReleaseBuffer(void *buffer);
+
 #ifdef __cplusplus
 }
 #endif

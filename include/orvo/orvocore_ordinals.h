@@ -53,6 +53,7 @@
     X(45, CmiAddressSpaceFormatConvert)       \
     X(46, CmiGenerateAndExportHandle)         \
     X(47, CmiHandleFormatConvert)             \
-    X(48, CmiGenerateAndWriteAndControl)
+    X(48, CmiGenerateAndWriteAndControl)      \
+    X(49, CmiReleaseBuffer)
 
 #endif

@@ -1,0 +1,388 @@
+// The writing side of the exported interface: packed bitmaps written as
+// image files, into a file, a heap buffer or a global memory handle.
+//
+// Files are written beside their final name and renamed over it only when
+// complete, so a failed write leaves no file behind and an existing file
+// unchanged.
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/env/access.h"
+#include "core/env/codes.h"
+#include "core/env/dispatch.h"
+#include "core/env/object.h"
+#include "core/formats/bmp.h"
+#include "orvo/orvocore.h"
+#include "platform/file.h"
+
+namespace orvo {
+namespace {
+
+template <class Body>
+int32_t exportedCall(int32_t *status, Body &&body) {
+    int32_t ignored = 0;
+    if (status == nullptr) status = &ignored;
+    *status = kOk;
+    try {
+        return body(status);
+    } catch (...) {
+        *status = kSystemError;
+        return 0;
+    }
+}
+
+const CmiAttribute *findPair(const CmiAttribute *list, int32_t count, const char *name) {
+    const CmiAttribute *found = nullptr;
+    for (int32_t i = 0; list != nullptr && i < count; ++i) {
+        if (list[i].name != nullptr && std::strcmp(list[i].name, name) == 0) found = &list[i];
+    }
+    return found;
+}
+
+int32_t writableFormat(int32_t external) {
+    switch (external) {
+    case CMI_FORMAT_TIFF: return code::kFormatTIFF;
+    case CMI_FORMAT_JPEG: return code::kFormatJPEG;
+    case CMI_FORMAT_GIF: return code::kFormatGIF;
+    case CMI_FORMAT_BMP: return code::kFormatBMP;
+    case CMI_FORMAT_PCX: return code::kFormatPCX;
+    case CMI_FORMAT_PNG: return code::kFormatPNG;
+    default: return 0;
+    }
+}
+
+// The write options in internal codes, checked.
+struct WriteOptions {
+    int32_t compression = 0;
+    int32_t newSubfileType = 252;
+    int32_t predictor = 0;
+    int32_t k = 4;
+    int32_t quality = 5;
+    int32_t samplingFactor = 240;
+    bool interlaced = false;
+    int32_t transparency = 0;
+    int32_t transparencyIndex = 0;
+    int32_t repository = code::kWorkSpace;
+};
+
+bool readOptions(int32_t format, const CmiAttribute *attrs, int32_t count, WriteOptions *o) {
+    if (const CmiAttribute *p = findPair(attrs, count, "compression")) {
+        if (format == code::kFormatTIFF) {
+            switch (p->value) {
+            case CMI_COMPRESSION_NONE: o->compression = 0; break;
+            case CMI_COMPRESSION_LZW: o->compression = code::kLZW; break;
+            case CMI_COMPRESSION_MH: o->compression = code::kFaxModifiedHuffman; break;
+            case CMI_COMPRESSION_G3: o->compression = code::kFaxT4OneD; break;
+            case CMI_COMPRESSION_G3_2D: o->compression = code::kFaxT4TwoD; break;
+            case CMI_COMPRESSION_G4: o->compression = code::kFaxT6; break;
+            case CMI_COMPRESSION_PACKBITS: o->compression = code::kPackBits; break;
+            default: return false;
+            }
+        } else if (format == code::kFormatBMP) {
+            if (p->value == CMI_COMPRESSION_NONE) o->compression = 0;
+            else if (p->value == CMI_COMPRESSION_BMP_RLE) o->compression = code::kBmpRunLength;
+            else return false;
+        }
+    }
+    if (const CmiAttribute *p = findPair(attrs, count, "newSubfileType")) {
+        if (p->value == 34) o->newSubfileType = 252;
+        else if (p->value == 36) o->newSubfileType = 254;
+        else return false;
+    }
+    if (const CmiAttribute *p = findPair(attrs, count, "samplingFactor")) {
+        if (p->value < 37 || p->value > 39) return false;
+        o->samplingFactor = static_cast<int32_t>(p->value - 37 + 238);
+    }
+    if (const CmiAttribute *p = findPair(attrs, count, "predictor")) o->predictor = static_cast<int32_t>(p->value);
+    if (const CmiAttribute *p = findPair(attrs, count, "k")) o->k = static_cast<int32_t>(p->value);
+    if (const CmiAttribute *p = findPair(attrs, count, "quarityFactor")) o->quality = static_cast<int32_t>(p->value);
+    if (const CmiAttribute *p = findPair(attrs, count, "interlaced")) o->interlaced = p->value != 0;
+    if (const CmiAttribute *p = findPair(attrs, count, "transparency")) o->transparency = static_cast<int32_t>(p->value);
+    if (const CmiAttribute *p = findPair(attrs, count, "transparencyPaletteIndex")) {
+        o->transparencyIndex = static_cast<int32_t>(p->value);
+    }
+    if (const CmiAttribute *p = findPair(attrs, count, "repository")) {
+        o->repository = p->value != CMI_REPOSITORY_MEMORY ? code::kFile : code::kWorkSpace;
+    }
+    return true;
+}
+
+// The header fields of a packed bitmap, checked against its block.
+struct DibLayout {
+    uint32_t depth = 0;
+    uint32_t paletteBytes = 0;
+    uint64_t bytes = 0;  // header + palette + pixels
+};
+
+bool plainDib(const uint8_t *dib, size_t size, DibLayout *l) {
+    if (size < kInfoHeaderSize) return false;
+    uint32_t headerSize, compression, used;
+    int32_t width, height;
+    uint16_t depth;
+    std::memcpy(&headerSize, dib, 4);
+    std::memcpy(&width, dib + 4, 4);
+    std::memcpy(&height, dib + 8, 4);
+    std::memcpy(&depth, dib + 14, 2);
+    std::memcpy(&compression, dib + 16, 4);
+    std::memcpy(&used, dib + 32, 4);
+    if (headerSize != kInfoHeaderSize || width < 1 || height < 1 || compression != 0) return false;
+    if (depth != 1 && depth != 4 && depth != 8 && depth != 24) return false;
+    uint64_t entries = depth <= 8 ? (used != 0 ? used : 1u << depth) : used;
+    if (depth <= 8 && entries > (1u << depth)) return false;
+    l->depth = depth;
+    l->paletteBytes = static_cast<uint32_t>(entries * 4);
+    l->bytes = kInfoHeaderSize + l->paletteBytes + bmpRowLength(depth, static_cast<uint64_t>(width)) * uint64_t(height);
+    return l->bytes <= size;
+}
+
+// Writes a plain packed bitmap as a BMP file without an environment: the
+// file header, then the block (a 24-bit bitmap without palette entries).
+// False when the bitmap is not a plain 1, 4, 8 or 24-bit one.
+bool writeBitmapFile(HGLOBAL handle, const char *fileName, int32_t *status) {
+    auto *dib = static_cast<const uint8_t *>(GlobalLock(handle));
+    if (dib == nullptr) {
+        *status = kRefusedArgument;
+        return true;
+    }
+    DibLayout l;
+    if (!plainDib(dib, GlobalSize(handle), &l)) {
+        GlobalUnlock(handle);
+        return false;
+    }
+    const uint32_t palette = l.depth == 24 ? 0 : l.paletteBytes;
+    const uint64_t pixels = l.bytes - kInfoHeaderSize - l.paletteBytes;
+    const uint64_t fileSize = kFileHeaderSize + kInfoHeaderSize + palette + pixels;
+    std::vector<uint8_t> file;
+    try {
+        file.resize(static_cast<size_t>(fileSize));
+    } catch (const std::bad_alloc &) {
+        GlobalUnlock(handle);
+        *status = kSystemError;
+        return true;
+    }
+    auto put32 = [&file](size_t at, uint32_t v) { std::memcpy(&file[at], &v, 4); };
+    file[0] = 'B';
+    file[1] = 'M';
+    put32(2, static_cast<uint32_t>(fileSize));
+    put32(10, kFileHeaderSize + kInfoHeaderSize + palette);
+    std::memcpy(&file[kFileHeaderSize], dib, kInfoHeaderSize);
+    if (l.depth == 24) {
+        put32(kFileHeaderSize + 32, 0);
+        put32(kFileHeaderSize + 36, 0);
+    }
+    std::memcpy(&file[kFileHeaderSize + kInfoHeaderSize], dib + kInfoHeaderSize, palette);
+    std::memcpy(&file[kFileHeaderSize + kInfoHeaderSize + palette], dib + kInfoHeaderSize + l.paletteBytes,
+                static_cast<size_t>(pixels));
+    GlobalUnlock(handle);
+    if (!platform::writeWholeFile(fileName, file.data(), file.size())) {
+        *status = errno == ENOENT || errno == EACCES || errno == EISDIR || errno == ENOTDIR ? kFileOpenFailure
+                                                                                            : kSystemError;
+    }
+    return true;
+}
+
+// Turns the packed bitmaps into the pages of a composite.
+int pagesFromBitmaps(Environment *env, const HGLOBAL *handles, int32_t count, int32_t repository,
+                     DataObject **composite) {
+    const CmiAttribute compositeList[] = {
+        {"entries", count}, {"dataType", code::kWord32}, {"repository", code::kWorkSpace}};
+    *composite = createObject(env, "oComposite", ObjectClass::CompositeIDArray, nullptr, compositeList);
+    if (*composite == nullptr) return lastError(env);
+    for (int32_t i = 0; i < count; ++i) {
+        DataObject *lut = createObject(env, nullptr, ObjectClass::LookupTable, nullptr);
+        if (lut == nullptr) return lastError(env);
+        const CmiAttribute imageList[] = {{"repository", repository}, {"lut", reinterpret_cast<intptr_t>(lut)}};
+        DataObject *image = createObject(env, nullptr, ObjectClass::GenericImage, nullptr, imageList);
+        if (image == nullptr) return lastError(env);
+        const void *dib = GlobalLock(handles[i]);
+        if (dib == nullptr) return kRefusedArgument;
+        int code = readImageFromMemory(env, dib, GlobalSize(handles[i]), image, code::kFormatPackedDIB, {});
+        GlobalUnlock(handles[i]);
+        if (code != kOk) return code;
+        if (int set = compositeSet(env, image, *composite, i)) return set;
+    }
+    return kOk;
+}
+
+bool hasPalette(DataObject *image) {
+    DataObject *lut = image->lutObject();
+    return lut != nullptr && lut->get(Attr::xDimension) > 0 && lut->get(Attr::bDimension) >= 3;
+}
+
+bool isFax(int32_t compression) {
+    return compression == code::kFaxT4OneD || compression == code::kFaxT4TwoD || compression == code::kFaxT6 ||
+           compression == code::kFaxModifiedHuffman;
+}
+
+int preparePage(Environment *env, DataObject *page, const WriteOptions &o) {
+    int32_t predictor = o.predictor;
+    if (o.compression == code::kLZW && page->get(Attr::bDimension) == 1 && page->get32(Attr::dataPrecision) < 8) {
+        predictor = 0;
+    }
+    std::vector<CmiAttribute> list = {
+        {"fileFormat", code::kFormatTIFF}, {"eolState", predictor}, {"k", o.k},
+        {"byteOrder", code::kLeastSignificantFirst}, {"newSubfileType", o.newSubfileType}};
+    if (isFax(o.compression)) {
+        list.push_back({"photometricInterpretation", code::kMinIsWhite});
+        list.push_back({"lut", 0});
+    } else if (page->get(Attr::bDimension) == 1 && hasPalette(page)) {
+        list.push_back({"photometricInterpretation", 157});
+    }
+    return setAttributes(env, page, list);
+}
+
+// Writes the bitmaps as a file of `format` through an environment.
+int writeThroughEnvironment(Environment *env, const HGLOBAL *handles, int32_t count, const char *fileName,
+                            int32_t format, const WriteOptions &o) {
+    if (format == code::kFormatTIFF) setEnvAttr(env, EnvAttr::byteBoundary, 256);
+    DataObject *composite;
+    if (int code = pagesFromBitmaps(env, handles, count, o.repository, &composite)) return code;
+    if (format == code::kFormatTIFF) {
+        for (int32_t i = 0; i < count; ++i) {
+            DataObject *page;
+            if (int code = compositeGet(env, composite, i, &page)) return code;
+            if (int code = preparePage(env, page, o)) return code;
+        }
+        const CmiAttribute list[] = {{"compression", o.compression}};
+        return writeImage(env, composite, fileName, format, list);
+    }
+    DataObject *first;
+    if (int code = compositeGet(env, composite, 0, &first)) return code;
+    switch (format) {
+    case code::kFormatBMP: {
+        const CmiAttribute list[] = {{"compression", o.compression}};
+        return writeImage(env, first, fileName, format, list);
+    }
+    case code::kFormatGIF: {
+        if (first->get(Attr::bDimension) > 1) return fail(env, kMismatchDataType);
+        const CmiAttribute list[] = {{"interlacedImage", o.interlaced ? 1 : 0}};
+        return writeImage(env, first, fileName, format, list);
+    }
+    case code::kFormatJPEG: {
+        const CmiAttribute list[] = {{"quarityFactor", o.quality}, {"samplingFactor", o.samplingFactor}};
+        return writeImage(env, first, fileName, format, list);
+    }
+    case code::kFormatPNG: {
+        const CmiAttribute list[] = {{"interlacedImage", o.interlaced ? 1 : 0}};
+        return writeImage(env, first, fileName, format, list);
+    }
+    default: return writeImage(env, first, fileName, format, {});
+    }
+}
+
+int32_t generateAndWrite(const HGLOBAL *handles, int32_t count, const char *fileName, int32_t format,
+                         const CmiAttribute *attrs, int32_t attrCount, int32_t *status) {
+    const int32_t internal = writableFormat(format);
+    WriteOptions o;
+    if (internal == 0 || count < 1 || handles == nullptr || fileName == nullptr || attrCount < 0 ||
+        !readOptions(internal, attrs, attrCount, &o)) {
+        return *status = kRefusedArgument;
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        if (GlobalSize(handles[i]) == 0) return *status = kRefusedArgument;
+    }
+    if (internal == code::kFormatBMP && o.compression == 0 && writeBitmapFile(handles[0], fileName, status)) {
+        return *status;
+    }
+    CallEnvironment call(status);
+    if (!call.ok()) return *status;
+    if (int code = writeThroughEnvironment(call.get(), handles, count, fileName, internal, o)) *status = code;
+    return call.close();
+}
+
+// Writes into a temporary file and hands its bytes to `take`.
+template <class Take>
+int32_t generateAndExport(const HGLOBAL *handles, int32_t count, int32_t format, int32_t *size,
+                          const CmiAttribute *attrs, int32_t attrCount, int32_t *status, Take &&take) {
+    if (size == nullptr) {
+        *status = kRefusedArgument;
+        return 0;
+    }
+    std::string path;
+    if (!platform::makeTemporaryFile("ipi", path)) {
+        *status = kSystemError;
+        return 0;
+    }
+    int32_t result = 0;
+    if (generateAndWrite(handles, count, path.c_str(), format, attrs, attrCount, status) == kOk) {
+        platform::File file;
+        if (!file.open(path.c_str(), platform::FileMode::Read)) {
+            *status = kFileOpenFailure;
+        } else {
+            const int64_t length = file.size();
+            if (length < 0 || length > INT32_MAX) {
+                *status = kSystemError;
+            } else {
+                result = take(file, static_cast<size_t>(length), status) ? 1 : 0;
+                if (result) *size = static_cast<int32_t>(length);
+            }
+        }
+    }
+    platform::removeFile(path.c_str());
+    return result;
+}
+
+}  // namespace
+}  // namespace orvo
+
+using namespace orvo;
+
+extern "C" {
+
+int32_t CmiGenerateAndWrite(HGLOBAL *handles, int32_t count, const char *fileName, int32_t format,
+                            const CmiAttribute *attrs, int32_t attrCount, int32_t *status) {
+    return exportedCall(status, [&](int32_t *st) {
+        return generateAndWrite(handles, count, fileName, format, attrs, attrCount, st);
+    });
+}
+
+void *CmiGenerateAndExport(HGLOBAL *handles, int32_t count, int32_t format, int32_t *size, const CmiAttribute *attrs,
+                           int32_t attrCount, int32_t *status) {
+    void *buffer = nullptr;
+    exportedCall(status, [&](int32_t *st) {
+        return generateAndExport(handles, count, format, size, attrs, attrCount, st,
+                                 [&](platform::File &file, size_t length, int32_t *s) {
+                                     buffer = std::malloc(length > 0 ? length : 1);
+                                     if (buffer == nullptr) {
+                                         *s = kSystemError;
+                                         return false;
+                                     }
+                                     if (file.read(buffer, length) != static_cast<int64_t>(length)) {
+                                         std::free(buffer);
+                                         buffer = nullptr;
+                                         *s = kSystemError;
+                                         return false;
+                                     }
+                                     return true;
+                                 });
+    });
+    return buffer;
+}
+
+HGLOBAL CmiGenerateAndExportHandle(HGLOBAL *handles, int32_t count, int32_t format, int32_t *size,
+                                   const CmiAttribute *attrs, int32_t attrCount, int32_t *status) {
+    HGLOBAL handle = nullptr;
+    exportedCall(status, [&](int32_t *st) {
+        return generateAndExport(handles, count, format, size, attrs, attrCount, st,
+                                 [&](platform::File &file, size_t length, int32_t *s) {
+                                     handle = GlobalAlloc(GMEM_MOVEABLE, length);
+                                     void *block = handle != nullptr ? GlobalLock(handle) : nullptr;
+                                     bool ok = block != nullptr &&
+                                               file.read(block, length) == static_cast<int64_t>(length);
+                                     if (handle != nullptr) GlobalUnlock(handle);
+                                     if (!ok) {
+                                         GlobalFree(handle);
+                                         handle = nullptr;
+                                         *s = kSystemError;
+                                     }
+                                     return ok;
+                                 });
+    });
+    return handle;
+}
+
+void CmiReleaseBuffer(void *buffer) { std::free(buffer); }
+
+}  // extern "C"
