@@ -30,7 +30,7 @@ constexpr Method kMethods[] = {
     // Run-length bitmaps can skip whole rows with one code; allow generous
     // expansion but not unbounded.
     {code::kBmpRunLength, encodeBmpRle, decodeBmpRle, 1u << 12},
-    {code::kPcxRunLength, nullptr, nullptr, 64},
+    {code::kPcxRunLength, encodePcxRle, decodePcxRle, 63},
     {code::kDeflate, nullptr, nullptr, 1u << 11},
 };
 

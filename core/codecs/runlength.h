@@ -12,5 +12,7 @@ int encodePackBits(Environment *env, DataObject *source, DataObject *destination
 int decodePackBits(Environment *env, DataObject *source, DataObject *destination);
 int encodeBmpRle(Environment *env, DataObject *source, DataObject *destination);
 int decodeBmpRle(Environment *env, DataObject *source, DataObject *destination);
+int encodePcxRle(Environment *env, DataObject *source, DataObject *destination);
+int decodePcxRle(Environment *env, DataObject *source, DataObject *destination);
 
 }  // namespace orvo

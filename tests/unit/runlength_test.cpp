@@ -89,7 +89,11 @@ INSTANTIATE_TEST_SUITE_P(
                     KnownRow{"packbits_last_byte_alone", code::kPackBits, {1, 2, 3}, {0x01, 1, 2, 0x00, 3}},
                     KnownRow{"packbits_130_equal", code::kPackBits, repeat(130, 9), {0x81, 9, 0xFF, 9}},
                     KnownRow{"rle8_three_literals", code::kBmpRunLength, {4, 5, 6}, {0, 3, 4, 5, 6, 0, 1, 0, 0, 1}},
-                    KnownRow{"rle8_run_of_300", code::kBmpRunLength, repeat(300, 2), {0xFE, 2, 46, 2, 0, 1}}),
+                    KnownRow{"rle8_run_of_300", code::kBmpRunLength, repeat(300, 2), {0xFE, 2, 46, 2, 0, 1}},
+                    // PCX rows are padded to even lengths with zero bytes.
+                    KnownRow{"pcx_high_byte_alone", code::kPcxRunLength, {0xC5, 7}, {0xC1, 0xC5, 7}},
+                    KnownRow{"pcx_64_high_bytes", code::kPcxRunLength, repeat(64, 0xD0), {0xFF, 0xD0, 0xC1, 0xD0}},
+                    KnownRow{"pcx_64_low_bytes", code::kPcxRunLength, repeat(64, 0x21), {0xFF, 0x21, 0x21}}),
     [](const auto &info) { return std::string(info.param.name); });
 
 struct RoundTrip {
@@ -134,7 +138,9 @@ INSTANTIATE_TEST_SUITE_P(
                     RoundTrip{"packbits_bytes_separate", code::kPackBits, code::kNonnegativeInteger, 8, 31, 4, 3, 249},
                     RoundTrip{"packbits_nibbles", code::kPackBits, code::kNonnegativeInteger, 4, 9, 3, 1, 0},
                     RoundTrip{"rle8", code::kBmpRunLength, code::kNonnegativeInteger, 8, 517, 6, 1, 0},
-                    RoundTrip{"rle4_odd_width", code::kBmpRunLength, code::kNonnegativeInteger, 4, 601, 5, 1, 0}),
+                    RoundTrip{"rle4_odd_width", code::kBmpRunLength, code::kNonnegativeInteger, 4, 601, 5, 1, 0},
+                    RoundTrip{"pcx_bits", code::kPcxRunLength, code::kBoolean, 1, 21, 4, 1, 0},
+                    RoundTrip{"pcx_rgb_odd_width", code::kPcxRunLength, code::kNonnegativeInteger, 8, 99, 5, 3, 0}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(RunLength, PackBitsEndCodeKeepsLaterRows) {
