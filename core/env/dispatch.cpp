@@ -80,6 +80,9 @@ int parseFrom(Environment *env, const Source &source, DataObject *destination, i
     }
     const FormatEntry *entry = findFormat(format);
     if (entry == nullptr || entry->reader == nullptr) return fail(env, kOutOfRange);
+    // A memory source must say how long it is: without a length nothing
+    // bounds the reads.
+    if (source.inMemory() && source.size == 0) return fail(env, kInsufficientSize);
     if (int code = setAttribute(env, destination, "fileFormat", format)) return code;
     CmiAttribute list[4];
     fileObjectList(source, format, list);
@@ -287,6 +290,19 @@ int encodeAndGenerate(Environment *env, DataObject *source, const Source &target
     return code != kOk ? code : destroyed;
 }
 
+// Runs `generate` into a file beside `fileName` and renames it over
+// `fileName` only when complete; a failure removes it.
+template <class Generate>
+int intoFileAtomically(Environment *env, const char *fileName, Generate &&generate) {
+    const std::string temporary = std::string(fileName) + ".ipi-partial";
+    Source target;
+    target.fileName = temporary.c_str();
+    int code = generate(target);
+    if (code == kOk && std::rename(temporary.c_str(), fileName) != 0) code = fail(env, kSystemError);
+    if (code != kOk) platform::removeFile(temporary.c_str());
+    return code;
+}
+
 const CmiAttribute *findPair(std::span<const CmiAttribute> list, const char *name) {
     const CmiAttribute *found = nullptr;
     for (const CmiAttribute &pair : list) {
@@ -419,15 +435,8 @@ int writeImage(Environment *env, DataObject *source, const char *fileName, int32
     int32_t method = entry->defaultCompression;
     if (const CmiAttribute *pair = findPair(list, "compression")) method = static_cast<int32_t>(pair->value);
 
-    // The file is generated beside its final name and renamed over it only
-    // when complete, so a failed write leaves no partial file.
-    std::string temporary = std::string(fileName) + ".ipi-partial";
-    Source target;
-    target.fileName = temporary.c_str();
-    int code = kOk;
-    if (method == code::kNoCompression) {
-        code = generateTo(env, source, target, format, list);
-    } else {
+    return intoFileAtomically(env, fileName, [&](const Source &target) {
+        if (method == code::kNoCompression) return generateTo(env, source, target, format, list);
         static const char *const kEncoderOptions[] = {
             "k", "eolState", "predictor", "quarityFactor", "samplingFactor", "colourSpace",
             "dataPrecision", "restartInterval", "interlacedImage",
@@ -440,15 +449,24 @@ int writeImage(Environment *env, DataObject *source, const char *fileName, int32
         for (const char *name : kEncoderOptions) {
             if (const CmiAttribute *pair = findPair(list, name)) options.push_back(*pair);
         }
-        code = encodeAndGenerate(env, source, target, format, options, list);
-    }
-    if (code == kOk && std::rename(temporary.c_str(), fileName) != 0) code = fail(env, kSystemError);
-    if (code != kOk) platform::removeFile(temporary.c_str());
-    return code;
+        return encodeAndGenerate(env, source, target, format, options, list);
+    });
+}
+
+int generateFile(Environment *env, DataObject *source, const char *fileName, int32_t format,
+                 std::span<const CmiAttribute> list) {
+    if (int code = checkObject(env, source)) return code;
+    if (fileName == nullptr || *fileName == '\0') return fail(env, kFileOpenFailure);
+    return intoFileAtomically(env, fileName,
+                              [&](const Source &target) { return generateTo(env, source, target, format, list); });
 }
 
 int32_t countTiffPagesInMemory(Environment *env, const void *address, uint64_t size) {
     if (checkEnvironment(env) != kOk) return 0;
+    if (address == nullptr || size == 0) {
+        reportError(env, kSyntaxError);
+        return 0;
+    }
     const CmiAttribute list[] = {
         {"repository", code::kApplicationAddressSpace},
         {"applicationAddressSpace", reinterpret_cast<intptr_t>(address)},

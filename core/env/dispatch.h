@@ -41,6 +41,12 @@ int readImageFromMemory(Environment *env, const void *address, uint64_t size, Da
 int writeImage(Environment *env, DataObject *source, const char *fileName, int32_t format,
                std::span<const CmiAttribute> list);
 
+// Generates the file `fileName` from `source` as it is (coded pages are
+// stored with their own compression), beside its final name first, so that a
+// failure leaves no partial file and an existing file unchanged.
+int generateFile(Environment *env, DataObject *source, const char *fileName, int32_t format,
+                 std::span<const CmiAttribute> list);
+
 // Number of image file directories of a TIFF file or memory image; 0 with
 // the reason recorded (22 when it is not a TIFF).
 int32_t countTiffPages(Environment *env, const char *fileName);

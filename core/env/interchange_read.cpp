@@ -314,6 +314,7 @@ bool isCanonicalBitmap(const BmpHeader &h) {
 
 // Reads the headers of the bitmap in `data`, checked against its bytes.
 int bitmapHeader(Environment *env, const uint8_t *data, uint64_t size, BmpHeader *h) {
+    if (size < kFileHeaderSize) return fail(env, kSyntaxError);
     const CmiAttribute fileList[] = {
         {"repository", code::kApplicationAddressSpace},
         {"applicationAddressSpace", reinterpret_cast<intptr_t>(data)},

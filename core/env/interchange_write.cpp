@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/codecs/compression.h"
 #include "core/env/access.h"
 #include "core/env/codes.h"
 #include "core/env/dispatch.h"
@@ -292,6 +293,146 @@ int32_t generateAndWrite(const HGLOBAL *handles, int32_t count, const char *file
     return call.close();
 }
 
+// Page editing operations.
+constexpr int32_t kAppend = 56;
+constexpr int32_t kInsert = 85;
+constexpr int32_t kDelete = 86;
+constexpr int32_t kReplace = 87;
+
+// Makes `page` ready to be stored again as it is: its samples, or its coded
+// bytes in one block when it was coded in one strip.  A page coded in
+// several strips is decoded and coded again, so that it goes out as one
+// strip.
+int holdExistingPage(Environment *env, const char *fileName, DataObject *page, int32_t index, DataObject **stored) {
+    *stored = page;
+    if (formatWord(page, "photometricInterpretation") == code::kSeparated) return fail(env, kSyntaxError);
+    const int32_t method = page->get32(Attr::compression);
+    const CmiAttribute selectorList[] = {
+        {"entries", 1}, {"dataType", code::kWord32}, {"repository", code::kWorkSpace}, {"xMatchPoint", index}};
+    if (method == code::kNoCompression || formatWord(page, "stripsPerImage") <= 1) {
+        DataObject *selector = createObject(env, nullptr, ObjectClass::CompositeIDArray, nullptr, selectorList);
+        if (selector == nullptr) return lastError(env);
+        int code = compositeSet(env, page, selector, 0);
+        if (code == kOk) code = parseImage(env, fileName, selector, code::kFormatTIFF, code::kParseSamplesOnly, {});
+        destroyObject(env, selector);
+        return code;
+    }
+    // Decoded into a page of its own, then coded again.
+    const CmiAttribute plainList[] = {{"compression", code::kNoCompression}};
+    DataObject *plain = createObject(env, nullptr, page->cls, page, plainList);
+    if (plain == nullptr) return lastError(env);
+    const CmiAttribute compositeList[] = {
+        {"entries", 1}, {"dataType", code::kWord32}, {"repository", code::kWorkSpace}, {"xMatchPoint", index}};
+    DataObject *one = createObject(env, nullptr, ObjectClass::CompositeIDArray, nullptr, compositeList);
+    if (one == nullptr) return lastError(env);
+    if (int code = compositeSet(env, plain, one, 0)) return code;
+    if (int code = readImage(env, fileName, one, code::kFormatTIFF, {})) return code;
+    std::vector<CmiAttribute> codedList = {{"compression", method}, {"fileFormat", code::kFormatTIFF},
+                                           {"repository", code::kFile}};
+    if (method == code::kFaxT4OneD || method == code::kFaxT4TwoD) codedList.push_back({"eolState", 0});
+    DataObject *coded = createObject(env, nullptr, page->cls, page, codedList);
+    if (coded == nullptr) return lastError(env);
+    if (int code = compressImage(env, plain, coded)) return code;
+    *stored = coded;
+    return kOk;
+}
+
+int32_t editPages(const HGLOBAL *handles, int32_t count, const char *fileName, int32_t operation, int32_t index,
+                  const CmiAttribute *attrs, int32_t attrCount, int32_t *status) {
+    if (operation != kAppend && operation != kInsert && operation != kDelete && operation != kReplace) {
+        return *status = kRefusedArgument;
+    }
+    if (fileName == nullptr || attrCount < 0) return *status = kRefusedArgument;
+    if (!platform::fileExists(fileName)) {
+        if (operation != kAppend) return *status = kFileNotFound;
+        return generateAndWrite(handles, count, fileName, CMI_FORMAT_TIFF, attrs, attrCount, status);
+    }
+    if (count < 1 || (operation != kAppend && index < 0) || (operation != kDelete && handles == nullptr)) {
+        return *status = kRefusedArgument;
+    }
+    const int32_t pages = CmiInquireImageNumber(fileName, CMI_FORMAT_TIFF, nullptr, 0, status);
+    if (pages == 0) return *status;
+    if (operation == kAppend) index = pages;
+    const bool inRange = (operation == kAppend || operation == kInsert) ? index <= pages
+                                                                        : int64_t(index) + count <= pages;
+    if (!inRange) return *status = kRefusedArgument;
+    if (operation == kDelete && index == 0 && count == pages) {
+        if (!platform::removeFile(fileName)) *status = kSystemError;
+        return *status;
+    }
+    WriteOptions o;
+    if (operation != kDelete && !readOptions(code::kFormatTIFF, attrs, attrCount, &o)) return *status = kRefusedArgument;
+
+    CallEnvironment call(status);
+    if (!call.ok()) return *status;
+    Environment *env = call.get();
+    setEnvAttr(env, EnvAttr::byteBoundary, 256);
+    auto run = [&]() -> int {
+        // The new pages, prepared and coded as they will be stored.
+        std::vector<DataObject *> added;
+        if (operation != kDelete) {
+            DataObject *fresh;
+            if (int code = pagesFromBitmaps(env, handles, count, o.repository, &fresh)) return code;
+            for (int32_t i = 0; i < count; ++i) {
+                DataObject *page;
+                if (int code = compositeGet(env, fresh, i, &page)) return code;
+                if (int code = preparePage(env, page, o)) return code;
+                if (o.compression != code::kNoCompression) {
+                    const CmiAttribute codedList[] = {{"compression", o.compression}, {"repository", code::kFile}};
+                    DataObject *coded = createObject(env, nullptr, page->cls, page, codedList);
+                    if (coded == nullptr) return lastError(env);
+                    if (int code = compressImage(env, page, coded)) return code;
+                    page = coded;
+                }
+                added.push_back(page);
+            }
+        }
+        // The pages already in the file.
+        const CmiAttribute compositeList[] = {
+            {"entries", pages}, {"dataType", code::kWord32}, {"repository", code::kWorkSpace}, {"xMatchPoint", 0}};
+        DataObject *old = createObject(env, nullptr, ObjectClass::CompositeIDArray, nullptr, compositeList);
+        if (old == nullptr) return lastError(env);
+        for (int32_t i = 0; i < pages; ++i) {
+            DataObject *lut = createObject(env, nullptr, ObjectClass::LookupTable, nullptr);
+            if (lut == nullptr) return lastError(env);
+            const CmiAttribute pageList[] = {{"repository", code::kFile},
+                                             {"byteOrder", code::kLeastSignificantFirst},
+                                             {"lut", reinterpret_cast<intptr_t>(lut)}};
+            DataObject *page = createObject(env, nullptr, ObjectClass::GenericImage, nullptr, pageList);
+            if (page == nullptr) return lastError(env);
+            if (int code = compositeSet(env, page, old, i)) return code;
+        }
+        if (int code = parseImage(env, fileName, old, code::kFormatTIFF, code::kParseHeaderOnly, {})) return code;
+        std::vector<DataObject *> kept;
+        for (int32_t i = 0; i < pages; ++i) {
+            DataObject *page, *stored;
+            if (int code = compositeGet(env, old, i, &page)) return code;
+            if (page == nullptr) return fail(env, kInvalidInstance);
+            if (int code = holdExistingPage(env, fileName, page, i, &stored)) return code;
+            kept.push_back(stored);
+        }
+        // The new page list.
+        std::vector<DataObject *> list;
+        const size_t at = static_cast<size_t>(index);
+        const size_t removed = operation == kDelete || operation == kReplace ? static_cast<size_t>(count) : 0;
+        list.insert(list.end(), kept.begin(), kept.begin() + static_cast<std::ptrdiff_t>(at));
+        list.insert(list.end(), added.begin(), added.end());
+        list.insert(list.end(), kept.begin() + static_cast<std::ptrdiff_t>(at + removed), kept.end());
+        const CmiAttribute resultList[] = {
+            {"entries", static_cast<intptr_t>(list.size())}, {"dataType", code::kWord32}, {"repository", code::kWorkSpace}};
+        DataObject *result = createObject(env, nullptr, ObjectClass::CompositeIDArray, nullptr, resultList);
+        if (result == nullptr) return lastError(env);
+        for (size_t i = 0; i < list.size(); ++i) {
+            if (int code = compositeSet(env, list[i], result, static_cast<int32_t>(i))) return code;
+        }
+        // Written beside the file and renamed over it only when complete: the
+        // file is never left half rewritten.
+        return generateFile(env, result, fileName, code::kFormatTIFF, {});
+    };
+    if (int code = run()) *status = code;
+    return call.close();
+}
+
 // Writes into a temporary file and hands its bytes to `take`.
 template <class Take>
 int32_t generateAndExport(const HGLOBAL *handles, int32_t count, int32_t format, int32_t *size,
@@ -381,6 +522,15 @@ HGLOBAL CmiGenerateAndExportHandle(HGLOBAL *handles, int32_t count, int32_t form
                                  });
     });
     return handle;
+}
+
+int32_t CmiGenerateAndWriteAndControl(HGLOBAL *handles, int32_t count, const char *fileName, int32_t format,
+                                      int32_t operation, int32_t index, const CmiAttribute *attrs, int32_t attrCount,
+                                      int32_t *status) {
+    return exportedCall(status, [&](int32_t *st) {
+        if (format != CMI_FORMAT_TIFF) return *st = kRefusedArgument;
+        return editPages(handles, count, fileName, operation, index, attrs, attrCount, st);
+    });
 }
 
 void CmiReleaseBuffer(void *buffer) { std::free(buffer); }

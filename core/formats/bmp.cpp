@@ -13,6 +13,7 @@
 #include <cstring>
 #include <vector>
 
+#include "core/codecs/compression.h"
 #include "core/env/codes.h"
 
 namespace orvo {
@@ -158,7 +159,12 @@ int readSamplesPart(Environment *env, DataAccess *in, const BmpHeader &h, DataOb
     if (type != dest->get32(Attr::dataType)) return fail(env, kMismatchDataType);
     DataAccess *out;
     if (h.compression != 0) {
-        // Run-length data is copied as stored; the codec turns it into samples.
+        // Run-length data is copied as stored; the codec turns it into
+        // samples.  A few bytes cannot stand for an enormous image.
+        uint64_t samples = 0;
+        if (!dataSize(env, dest, &samples) || !plausibleExpansion(code::kBmpRunLength, h.pixelBytes, samples)) {
+            return fail(env, kSemanticError);
+        }
         if (int code = openAccess(env, dest, AccessMode::Write, 0, {}, &out)) return code;
         std::vector<uint8_t> block(std::min<uint64_t>(h.pixelBytes, 65536));
         int code = kOk;

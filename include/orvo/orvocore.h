@@ -134,6 +134,22 @@ ORVO_EXPORT void *CmiGenerateAndExport(HGLOBAL *handles, int32_t count, int32_t 
 ORVO_EXPORT HGLOBAL CmiGenerateAndExportHandle(HGLOBAL *handles, int32_t count, int32_t format, int32_t *size,
                                                const CmiAttribute *attrs, int32_t attrCount, int32_t *status);
 
+/* Page operations of CmiGenerateAndWriteAndControl. */
+#define CMI_PAGES_APPEND 56
+#define CMI_PAGES_INSERT 85
+#define CMI_PAGES_DELETE 86
+#define CMI_PAGES_REPLACE 87
+
+/* Edits the pages of the TIFF file `fileName` (format must be
+ * CMI_FORMAT_TIFF): appends the bitmaps (a missing file is created), inserts
+ * them before page `index`, deletes `count` pages from `index` (deleting
+ * every page removes the file), or replaces `count` pages from `index` with
+ * them.  Options as for CmiGenerateAndWrite.  The file is rewritten whole
+ * and replaced only when the new one is complete.  Returns the status. */
+ORVO_EXPORT int32_t CmiGenerateAndWriteAndControl(HGLOBAL *handles, int32_t count, const char *fileName,
+                                                  int32_t format, int32_t operation, int32_t index,
+                                                  const CmiAttribute *attrs, int32_t attrCount, int32_t *status);
+
 /* Frees a buffer returned by CmiGenerateAndExport; null is accepted. */
 ORVO_EXPORT void CmiReleaseBuffer(void *buffer);
 
