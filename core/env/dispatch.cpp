@@ -461,17 +461,11 @@ int generateFile(Environment *env, DataObject *source, const char *fileName, int
                               [&](const Source &target) { return generateTo(env, source, target, format, list); });
 }
 
-int32_t countTiffPagesInMemory(Environment *env, const void *address, uint64_t size) {
-    if (checkEnvironment(env) != kOk) return 0;
-    if (address == nullptr || size == 0) {
-        reportError(env, kSyntaxError);
-        return 0;
-    }
-    const CmiAttribute list[] = {
-        {"repository", code::kApplicationAddressSpace},
-        {"applicationAddressSpace", reinterpret_cast<intptr_t>(address)},
-        {"size", static_cast<intptr_t>(size)},
-    };
+namespace {
+
+// Directories of the file object made from `list`; 0 with the reason
+// recorded.
+int32_t countPages(Environment *env, std::span<const CmiAttribute> list) {
     DataObject *file = createObject(env, nullptr, ObjectClass::GenericImage, nullptr, list);
     if (file == nullptr) return 0;
     markInited(file, true);
@@ -486,24 +480,29 @@ int32_t countTiffPagesInMemory(Environment *env, const void *address, uint64_t s
     return pages;
 }
 
+}  // namespace
+
+int32_t countTiffPagesInMemory(Environment *env, const void *address, uint64_t size) {
+    if (checkEnvironment(env) != kOk) return 0;
+    if (address == nullptr || size == 0) {
+        reportError(env, kSyntaxError);
+        return 0;
+    }
+    const CmiAttribute list[] = {
+        {"repository", code::kApplicationAddressSpace},
+        {"applicationAddressSpace", reinterpret_cast<intptr_t>(address)},
+        {"size", static_cast<intptr_t>(size)},
+    };
+    return countPages(env, list);
+}
+
 int32_t countTiffPages(Environment *env, const char *fileName) {
     if (checkEnvironment(env) != kOk) return 0;
     const CmiAttribute list[] = {
         {"repository", code::kFile},
         {"fileName", reinterpret_cast<intptr_t>(fileName)},
     };
-    DataObject *file = createObject(env, nullptr, ObjectClass::GenericImage, nullptr, list);
-    if (file == nullptr) return 0;
-    markInited(file, true);
-    DataAccess *in;
-    int32_t pages = 0;
-    if (openAccess(env, file, AccessMode::Read, 0, {}, &in) == kOk) {
-        TiffDirectoryChain chain;
-        if (readTiffDirectoryChain(in, &chain) == kOk) pages = static_cast<int32_t>(chain.offsets.size());
-        closeAccess(env, in);
-    }
-    destroyObject(env, file);
-    return pages;
+    return countPages(env, list);
 }
 
 }  // namespace orvo

@@ -11,6 +11,7 @@
 #include "core/env/access.h"
 #include "core/env/codes.h"
 #include "core/env/dispatch.h"
+#include "core/env/exported.h"
 #include "core/env/object.h"
 #include "core/formats/bmp.h"
 #include "orvo/orvocore.h"
@@ -45,21 +46,6 @@ int32_t toExternalFormat(int32_t internal) {
     return 0;
 }
 
-// Runs `body` as an exported call: a null status is tolerated, the status is
-// cleared, and no exception leaves the library.
-template <class Body>
-int32_t exportedCall(int32_t *status, Body &&body) {
-    int32_t ignored = 0;
-    if (status == nullptr) status = &ignored;
-    *status = kOk;
-    try {
-        return body(status);
-    } catch (...) {
-        *status = kSystemError;
-        return 0;
-    }
-}
-
 // Where the image file of a call is.
 struct Input {
     const char *fileName = nullptr;
@@ -68,29 +54,21 @@ struct Input {
     bool inMemory() const { return address != nullptr; }
 };
 
-const CmiAttribute *findPair(const CmiAttribute *list, int32_t count, const char *name) {
-    const CmiAttribute *found = nullptr;
-    for (int32_t i = 0; list != nullptr && i < count; ++i) {
-        if (list[i].name != nullptr && std::strcmp(list[i].name, name) == 0) found = &list[i];
-    }
-    return found;
-}
-
 // Working images live in temporary files when the caller asks for any
 // repository but 33, else in global memory.
 int32_t workingRepository(const CmiAttribute *attrs, int32_t count) {
-    const CmiAttribute *pair = findPair(attrs, count, "repository");
+    const CmiAttribute *pair = findOption(attrs, count, "repository");
     return pair != nullptr && pair->value != CMI_REPOSITORY_MEMORY ? code::kFile : code::kWorkSpace;
 }
 
 // "progressive" and "interlacePass" for PNG reads; false when the pass is
 // outside 1..7.
 bool applyPngOptions(Environment *env, const CmiAttribute *attrs, int32_t count) {
-    if (const CmiAttribute *pass = findPair(attrs, count, "interlacePass")) {
+    if (const CmiAttribute *pass = findOption(attrs, count, "interlacePass")) {
         if (pass->value < 1 || pass->value > 7) return false;
         setEnvAttr(env, EnvAttr::interlacePass, static_cast<int32_t>(pass->value));
     }
-    if (const CmiAttribute *progressive = findPair(attrs, count, "progressive")) {
+    if (const CmiAttribute *progressive = findOption(attrs, count, "progressive")) {
         setEnvAttr(env, EnvAttr::progressive, static_cast<int32_t>(progressive->value));
     }
     return true;

@@ -13,6 +13,7 @@
 #include "core/env/access.h"
 #include "core/env/codes.h"
 #include "core/env/dispatch.h"
+#include "core/env/exported.h"
 #include "core/env/object.h"
 #include "core/formats/bmp.h"
 #include "orvo/orvocore.h"
@@ -20,27 +21,6 @@
 
 namespace orvo {
 namespace {
-
-template <class Body>
-int32_t exportedCall(int32_t *status, Body &&body) {
-    int32_t ignored = 0;
-    if (status == nullptr) status = &ignored;
-    *status = kOk;
-    try {
-        return body(status);
-    } catch (...) {
-        *status = kSystemError;
-        return 0;
-    }
-}
-
-const CmiAttribute *findPair(const CmiAttribute *list, int32_t count, const char *name) {
-    const CmiAttribute *found = nullptr;
-    for (int32_t i = 0; list != nullptr && i < count; ++i) {
-        if (list[i].name != nullptr && std::strcmp(list[i].name, name) == 0) found = &list[i];
-    }
-    return found;
-}
 
 int32_t writableFormat(int32_t external) {
     switch (external) {
@@ -69,7 +49,7 @@ struct WriteOptions {
 };
 
 bool readOptions(int32_t format, const CmiAttribute *attrs, int32_t count, WriteOptions *o) {
-    if (const CmiAttribute *p = findPair(attrs, count, "compression")) {
+    if (const CmiAttribute *p = findOption(attrs, count, "compression")) {
         if (format == code::kFormatTIFF) {
             switch (p->value) {
             case CMI_COMPRESSION_NONE: o->compression = 0; break;
@@ -87,24 +67,24 @@ bool readOptions(int32_t format, const CmiAttribute *attrs, int32_t count, Write
             else return false;
         }
     }
-    if (const CmiAttribute *p = findPair(attrs, count, "newSubfileType")) {
+    if (const CmiAttribute *p = findOption(attrs, count, "newSubfileType")) {
         if (p->value == 34) o->newSubfileType = 252;
         else if (p->value == 36) o->newSubfileType = 254;
         else return false;
     }
-    if (const CmiAttribute *p = findPair(attrs, count, "samplingFactor")) {
+    if (const CmiAttribute *p = findOption(attrs, count, "samplingFactor")) {
         if (p->value < 37 || p->value > 39) return false;
         o->samplingFactor = static_cast<int32_t>(p->value - 37 + 238);
     }
-    if (const CmiAttribute *p = findPair(attrs, count, "predictor")) o->predictor = static_cast<int32_t>(p->value);
-    if (const CmiAttribute *p = findPair(attrs, count, "k")) o->k = static_cast<int32_t>(p->value);
-    if (const CmiAttribute *p = findPair(attrs, count, "quarityFactor")) o->quality = static_cast<int32_t>(p->value);
-    if (const CmiAttribute *p = findPair(attrs, count, "interlaced")) o->interlaced = p->value != 0;
-    if (const CmiAttribute *p = findPair(attrs, count, "transparency")) o->transparency = static_cast<int32_t>(p->value);
-    if (const CmiAttribute *p = findPair(attrs, count, "transparencyPaletteIndex")) {
+    if (const CmiAttribute *p = findOption(attrs, count, "predictor")) o->predictor = static_cast<int32_t>(p->value);
+    if (const CmiAttribute *p = findOption(attrs, count, "k")) o->k = static_cast<int32_t>(p->value);
+    if (const CmiAttribute *p = findOption(attrs, count, "quarityFactor")) o->quality = static_cast<int32_t>(p->value);
+    if (const CmiAttribute *p = findOption(attrs, count, "interlaced")) o->interlaced = p->value != 0;
+    if (const CmiAttribute *p = findOption(attrs, count, "transparency")) o->transparency = static_cast<int32_t>(p->value);
+    if (const CmiAttribute *p = findOption(attrs, count, "transparencyPaletteIndex")) {
         o->transparencyIndex = static_cast<int32_t>(p->value);
     }
-    if (const CmiAttribute *p = findPair(attrs, count, "repository")) {
+    if (const CmiAttribute *p = findOption(attrs, count, "repository")) {
         o->repository = p->value != CMI_REPOSITORY_MEMORY ? code::kFile : code::kWorkSpace;
     }
     return true;
