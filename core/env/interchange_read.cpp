@@ -13,6 +13,7 @@
 #include "core/env/dispatch.h"
 #include "core/env/exported.h"
 #include "core/env/object.h"
+#include "core/env/palette.h"
 #include "core/formats/bmp.h"
 #include "orvo/orvocore.h"
 #include "platform/file.h"
@@ -433,29 +434,6 @@ int readBitmapFile(Environment *env, const char *fileName, int32_t repository, H
     int code = readBitmapBmp(env, data, length, repository, out);
     releaseFile(whole);
     return code;
-}
-
-// A grey palette for a one-band page: from black to white, or from white to
-// black when the minimum is white.
-int setGreyPalette(Environment *env, DataObject *image, bool whiteFirst) {
-    DataObject *lut = image->lutObject();
-    if (lut == nullptr) return kOk;
-    const int32_t precision = image->get32(Attr::dataPrecision);
-    const int32_t entries = precision == 1 ? 2 : precision == 4 ? 16 : 256;
-    const CmiAttribute list[] = {{"bitOrder", code::kMostSignificantFirst}, {"dataType", code::kNonnegativeInteger},
-                                 {"bDimension", 3}, {"xDimension", entries}};
-    if (int code = setAttributes(env, lut, list)) return code;
-    std::vector<uint8_t> planes(static_cast<size_t>(entries) * 3);
-    for (int32_t i = 0; i < entries; ++i) {
-        const int32_t level = i * 255 / (entries - 1);
-        const uint8_t value = static_cast<uint8_t>(whiteFirst ? 255 - level : level);
-        for (int p = 0; p < 3; ++p) planes[static_cast<size_t>(p * entries + i)] = value;
-    }
-    DataAccess *out;
-    if (int code = openAccess(env, lut, AccessMode::Write, 0, {}, &out)) return code;
-    int code = writeBytes(out, 0, planes.data(), planes.size());
-    int closed = closeAccess(env, out);
-    return code != kOk ? code : closed;
 }
 
 // Pages of a TIFF file as bitmaps: reads min(count, pages) pages from

@@ -15,6 +15,7 @@
 #include "core/env/dispatch.h"
 #include "core/env/exported.h"
 #include "core/env/object.h"
+#include "core/env/palette.h"
 #include "core/formats/bmp.h"
 #include "orvo/orvocore.h"
 #include "platform/file.h"
@@ -215,11 +216,10 @@ int preparePage(Environment *env, DataObject *page, const WriteOptions &o) {
 }
 
 // Writes the bitmaps as a file of `format` through an environment.
-int writeThroughEnvironment(Environment *env, const HGLOBAL *handles, int32_t count, const char *fileName,
-                            int32_t format, const WriteOptions &o) {
-    if (format == code::kFormatTIFF) setEnvAttr(env, EnvAttr::byteBoundary, 256);
-    DataObject *composite;
-    if (int code = pagesFromBitmaps(env, handles, count, o.repository, &composite)) return code;
+// Writes the pages of `composite` as a file of `format`: TIFF every page,
+// the other formats the first.
+int writePages(Environment *env, DataObject *composite, const char *fileName, int32_t format, const WriteOptions &o) {
+    const int32_t count = static_cast<int32_t>(composite->get(Attr::xDimension));
     if (format == code::kFormatTIFF) {
         for (int32_t i = 0; i < count; ++i) {
             DataObject *page;
@@ -251,6 +251,14 @@ int writeThroughEnvironment(Environment *env, const HGLOBAL *handles, int32_t co
     }
     default: return writeImage(env, first, fileName, format, {});
     }
+}
+
+int writeThroughEnvironment(Environment *env, const HGLOBAL *handles, int32_t count, const char *fileName,
+                            int32_t format, const WriteOptions &o) {
+    if (format == code::kFormatTIFF) setEnvAttr(env, EnvAttr::byteBoundary, 256);
+    DataObject *composite;
+    if (int code = pagesFromBitmaps(env, handles, count, o.repository, &composite)) return code;
+    return writePages(env, composite, fileName, format, o);
 }
 
 int32_t generateAndWrite(const HGLOBAL *handles, int32_t count, const char *fileName, int32_t format,
@@ -413,6 +421,166 @@ int32_t editPages(const HGLOBAL *handles, int32_t count, const char *fileName, i
     return call.close();
 }
 
+int32_t readableFormat(int32_t external) {
+    return external == CMI_FORMAT_SIA ? code::kFormatSIA : writableFormat(external);
+}
+
+// The options of a conversion beyond those of writing.
+struct ConvertOptions {
+    int64_t width = 0, height = 0;  // canvas, 0 keeps the size
+    int32_t colourMode = 0;         // 0 keeps the mode
+    int32_t index = 0, entries = 1; // pages of a TIFF source
+};
+
+bool readConvertOptions(int32_t source, int32_t target, const CmiAttribute *attrs, int32_t count, ConvertOptions *c) {
+    if (const CmiAttribute *p = findOption(attrs, count, "xDimension")) c->width = p->value;
+    if (const CmiAttribute *p = findOption(attrs, count, "yDimension")) c->height = p->value;
+    if (const CmiAttribute *p = findOption(attrs, count, "interpolation")) {
+        if (p->value < 8 || p->value > 11) return false;
+    }
+    if (const CmiAttribute *p = findOption(attrs, count, "morphologicalOperation")) {
+        if (p->value != 0 && p->value != 12 && p->value != 13) return false;
+    }
+    if (const CmiAttribute *p = findOption(attrs, count, "colorMode")) {
+        if (p->value != 0 && (p->value < CMI_MODE_BITMAP || p->value > CMI_MODE_RGB)) return false;
+        if (target == code::kFormatJPEG && p->value >= CMI_MODE_BITMAP && p->value <= CMI_MODE_256_COLOURS) return false;
+        if (target == code::kFormatGIF && p->value == CMI_MODE_RGB) return false;
+        c->colourMode = static_cast<int32_t>(p->value);
+    }
+    if (const CmiAttribute *p = findOption(attrs, count, "internalOperation")) {
+        if (p->value != 46 && p->value != 47) return false;
+    }
+    if (source == code::kFormatTIFF) {
+        if (const CmiAttribute *p = findOption(attrs, count, "index")) c->index = static_cast<int32_t>(p->value);
+        if (const CmiAttribute *p = findOption(attrs, count, "entries")) c->entries = static_cast<int32_t>(p->value);
+        if (c->index < 0 || c->entries < 1) return false;
+    }
+    return true;
+}
+
+// Palettes the pages of a source format need before they are written as
+// another.
+int adjustPage(Environment *env, DataObject *page, int32_t source) {
+    const int64_t bands = page->get(Attr::bDimension);
+    switch (source) {
+    case code::kFormatTIFF: {
+        const intptr_t photometric = formatWord(page, "photometricInterpretation");
+        if (bands == 4 || photometric == code::kSeparated) return fail(env, kSyntaxError);
+        if (bands == 1 && (photometric == code::kMinIsWhite || photometric == code::kMinIsBlack)) {
+            if (int code = setGreyPalette(env, page, photometric == code::kMinIsWhite)) return code;
+            return setAttribute(env, page, "photometricInterpretation", 157);
+        }
+        return kOk;
+    }
+    case code::kFormatJPEG: return bands == 1 ? setGreyPalette(env, page, false) : clearPalette(env, page);
+    case code::kFormatSIA: return setGreyPalette(env, page, true);
+    default: return kOk;
+    }
+}
+
+int32_t fileFormatConvert(const char *from, const char *to, int32_t sourceFormat, int32_t targetFormat,
+                          const CmiAttribute *attrs, int32_t count, int32_t *status) {
+    const int32_t source = readableFormat(sourceFormat);
+    const int32_t target = writableFormat(targetFormat);
+    WriteOptions o;
+    ConvertOptions c;
+    if (source == 0 || target == 0 || from == nullptr || to == nullptr || count < 0 ||
+        !readOptions(target, attrs, count, &o) || !readConvertOptions(source, target, attrs, count, &c)) {
+        return *status = kRefusedArgument;
+    }
+    CallEnvironment call(status);
+    if (!call.ok()) return *status;
+    Environment *env = call.get();
+    auto run = [&]() -> int {
+        if (c.colourMode == CMI_MODE_BITMAP && (source == code::kFormatTIFF || source == code::kFormatBMP) &&
+            (target == code::kFormatTIFF || target == code::kFormatBMP)) {
+            setEnvAttr(env, EnvAttr::byteBoundary, 256);
+        }
+        int32_t pages = 1;
+        if (source == code::kFormatTIFF) {
+            const int32_t inFile = countTiffPages(env, from);
+            if (inFile == 0) return lastError(env);
+            pages = std::min(c.entries, inFile);
+        }
+        const CmiAttribute compositeList[] = {
+            {"entries", pages}, {"dataType", code::kWord32}, {"repository", code::kWorkSpace}, {"xMatchPoint", c.index}};
+        DataObject *composite = createObject(env, "oComposite", ObjectClass::CompositeIDArray, nullptr, compositeList);
+        if (composite == nullptr) return lastError(env);
+        for (int32_t i = 0; i < pages; ++i) {
+            const CmiAttribute lutList[] = {{"bDimension", 3}};
+            DataObject *lut = createObject(env, nullptr, ObjectClass::LookupTable, nullptr, lutList);
+            if (lut == nullptr) return lastError(env);
+            const CmiAttribute imageList[] = {{"repository", o.repository}, {"lut", reinterpret_cast<intptr_t>(lut)}};
+            DataObject *image = createObject(env, nullptr, ObjectClass::GenericImage, nullptr, imageList);
+            if (image == nullptr) return lastError(env);
+            if (int code = compositeSet(env, image, composite, i)) return code;
+        }
+        if (int code = readImage(env, from, composite, source, {})) return code;
+        for (int32_t i = 0; i < composite->get(Attr::xDimension); ++i) {
+            DataObject *page;
+            if (int code = compositeGet(env, composite, i, &page)) return code;
+            if (int code = adjustPage(env, page, source)) return code;
+        }
+        // Scaling into a canvas and colour-mode conversion are the work of
+        // the processing operators, which this build does not have yet.
+        if (c.width != 0 || c.height != 0 || c.colourMode != 0) return fail(env, kNonPermissibleOption);
+        return writePages(env, composite, to, target, o);
+    };
+    if (int code = run()) *status = code;
+    return call.close();
+}
+
+// Runs a conversion between two temporary files: the source bytes written
+// to the first, the result read from the second and handed to `take`.
+template <class Take>
+int32_t convertInMemory(const void *address, int32_t size, int32_t sourceFormat, int32_t targetFormat,
+                        int32_t *resultSize, const CmiAttribute *attrs, int32_t count, int32_t *status,
+                        Take &&take) {
+    if (address == nullptr || size < 0 || resultSize == nullptr) return *status = kRefusedArgument;
+    std::string in, out;
+    if (!platform::makeTemporaryFile("ipi", in) || !platform::makeTemporaryFile("ipi", out)) {
+        if (!in.empty()) platform::removeFile(in.c_str());
+        return *status = kSystemError;
+    }
+    if (!platform::writeWholeFile(in.c_str(), address, static_cast<size_t>(size))) {
+        *status = kFileOpenFailure;
+    } else if (fileFormatConvert(in.c_str(), out.c_str(), sourceFormat, targetFormat, attrs, count, status) == kOk) {
+        platform::File file;
+        const int64_t length = file.open(out.c_str(), platform::FileMode::Read) ? file.size() : -1;
+        if (length < 0 || length > INT32_MAX) {
+            *status = length < 0 ? kFileOpenFailure : kSystemError;
+        } else if (take(file, static_cast<size_t>(length), status)) {
+            *resultSize = static_cast<int32_t>(length);
+        }
+    }
+    platform::removeFile(in.c_str());
+    platform::removeFile(out.c_str());
+    return *status;
+}
+
+// Reads the whole file into a new heap buffer or movable block.
+bool takeIntoHeap(platform::File &file, size_t length, int32_t *status, void **buffer) {
+    *buffer = std::malloc(length > 0 ? length : 1);
+    if (*buffer != nullptr && file.read(*buffer, length) == static_cast<int64_t>(length)) return true;
+    std::free(*buffer);
+    *buffer = nullptr;
+    *status = kSystemError;
+    return false;
+}
+
+bool takeIntoHandle(platform::File &file, size_t length, int32_t *status, HGLOBAL *handle) {
+    *handle = GlobalAlloc(GMEM_MOVEABLE, length);
+    void *block = *handle != nullptr ? GlobalLock(*handle) : nullptr;
+    const bool ok = block != nullptr && file.read(block, length) == static_cast<int64_t>(length);
+    if (*handle != nullptr) GlobalUnlock(*handle);
+    if (!ok) {
+        GlobalFree(*handle);
+        *handle = nullptr;
+        *status = kSystemError;
+    }
+    return ok;
+}
+
 // Writes into a temporary file and hands its bytes to `take`.
 template <class Take>
 int32_t generateAndExport(const HGLOBAL *handles, int32_t count, int32_t format, int32_t *size,
@@ -465,18 +633,7 @@ void *CmiGenerateAndExport(HGLOBAL *handles, int32_t count, int32_t format, int3
     exportedCall(status, [&](int32_t *st) {
         return generateAndExport(handles, count, format, size, attrs, attrCount, st,
                                  [&](platform::File &file, size_t length, int32_t *s) {
-                                     buffer = std::malloc(length > 0 ? length : 1);
-                                     if (buffer == nullptr) {
-                                         *s = kSystemError;
-                                         return false;
-                                     }
-                                     if (file.read(buffer, length) != static_cast<int64_t>(length)) {
-                                         std::free(buffer);
-                                         buffer = nullptr;
-                                         *s = kSystemError;
-                                         return false;
-                                     }
-                                     return true;
+                                     return takeIntoHeap(file, length, s, &buffer);
                                  });
     });
     return buffer;
@@ -488,18 +645,46 @@ HGLOBAL CmiGenerateAndExportHandle(HGLOBAL *handles, int32_t count, int32_t form
     exportedCall(status, [&](int32_t *st) {
         return generateAndExport(handles, count, format, size, attrs, attrCount, st,
                                  [&](platform::File &file, size_t length, int32_t *s) {
-                                     handle = GlobalAlloc(GMEM_MOVEABLE, length);
-                                     void *block = handle != nullptr ? GlobalLock(handle) : nullptr;
-                                     bool ok = block != nullptr &&
-                                               file.read(block, length) == static_cast<int64_t>(length);
-                                     if (handle != nullptr) GlobalUnlock(handle);
-                                     if (!ok) {
-                                         GlobalFree(handle);
-                                         handle = nullptr;
-                                         *s = kSystemError;
-                                     }
-                                     return ok;
+                                     return takeIntoHandle(file, length, s, &handle);
                                  });
+    });
+    return handle;
+}
+
+int32_t CmiFileFormatConvert(const char *sourceFile, const char *targetFile, int32_t sourceFormat,
+                             int32_t targetFormat, const CmiAttribute *attrs, int32_t count, int32_t *status) {
+    return exportedCall(status, [&](int32_t *st) {
+        return fileFormatConvert(sourceFile, targetFile, sourceFormat, targetFormat, attrs, count, st);
+    });
+}
+
+void *CmiAddressSpaceFormatConvert(const void *address, int32_t sourceFormat, int32_t targetFormat, int32_t size,
+                                   int32_t *resultSize, const CmiAttribute *attrs, int32_t count, int32_t *status) {
+    void *buffer = nullptr;
+    exportedCall(status, [&](int32_t *st) {
+        return convertInMemory(address, size, sourceFormat, targetFormat, resultSize, attrs, count, st,
+                               [&](platform::File &file, size_t length, int32_t *s) {
+                                   return takeIntoHeap(file, length, s, &buffer);
+                               });
+    });
+    return buffer;
+}
+
+HGLOBAL CmiHandleFormatConvert(HGLOBAL source, int32_t sourceFormat, int32_t targetFormat, int32_t size,
+                               int32_t *resultSize, const CmiAttribute *attrs, int32_t count, int32_t *status) {
+    HGLOBAL handle = nullptr;
+    exportedCall(status, [&](int32_t *st) {
+        const void *address = GlobalLock(source);
+        if (address == nullptr || size < 0 || static_cast<SIZE_T>(size) > GlobalSize(source)) {
+            if (address != nullptr) GlobalUnlock(source);
+            return *st = kRefusedArgument;
+        }
+        int32_t result = convertInMemory(address, size, sourceFormat, targetFormat, resultSize, attrs, count, st,
+                                         [&](platform::File &file, size_t length, int32_t *s) {
+                                             return takeIntoHandle(file, length, s, &handle);
+                                         });
+        GlobalUnlock(source);
+        return result;
     });
     return handle;
 }

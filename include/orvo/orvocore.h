@@ -134,6 +134,26 @@ ORVO_EXPORT void *CmiGenerateAndExport(HGLOBAL *handles, int32_t count, int32_t 
 ORVO_EXPORT HGLOBAL CmiGenerateAndExportHandle(HGLOBAL *handles, int32_t count, int32_t format, int32_t *size,
                                                const CmiAttribute *attrs, int32_t attrCount, int32_t *status);
 
+/* Converts the image file `sourceFile` of `sourceFormat` into `targetFile`
+ * of `targetFormat` (TIFF sources: "index" first page, "entries" pages).
+ * Takes the options of CmiGenerateAndWrite and "xDimension", "yDimension",
+ * "interpolation", "morphologicalOperation", "colorMode",
+ * "internalOperation"; scaling and colour-mode changes are refused with 12
+ * by this build.  Returns the status. */
+ORVO_EXPORT int32_t CmiFileFormatConvert(const char *sourceFile, const char *targetFile, int32_t sourceFormat,
+                                         int32_t targetFormat, const CmiAttribute *attrs, int32_t count,
+                                         int32_t *status);
+
+/* The same from `size` bytes at `address` (or in the block of `source`) into
+ * a new heap buffer (release with CmiReleaseBuffer) or a new unlocked movable
+ * block; *resultSize receives its length.  Null on failure. */
+ORVO_EXPORT void *CmiAddressSpaceFormatConvert(const void *address, int32_t sourceFormat, int32_t targetFormat,
+                                               int32_t size, int32_t *resultSize, const CmiAttribute *attrs,
+                                               int32_t count, int32_t *status);
+ORVO_EXPORT HGLOBAL CmiHandleFormatConvert(HGLOBAL source, int32_t sourceFormat, int32_t targetFormat, int32_t size,
+                                           int32_t *resultSize, const CmiAttribute *attrs, int32_t count,
+                                           int32_t *status);
+
 /* Page operations of CmiGenerateAndWriteAndControl. */
 #define CMI_PAGES_APPEND 56
 #define CMI_PAGES_INSERT 85
