@@ -12,7 +12,7 @@ namespace {
 
 constexpr FormatEntry kFormats[] = {
     {code::kFormatGIF, "GIF", nullptr, nullptr, code::kLZW},
-    {code::kFormatTIFF, "TIFF", readTiff, nullptr, code::kNoCompression},
+    {code::kFormatTIFF, "TIFF", readTiff, writeTiff, code::kNoCompression},
     {code::kFormatKOL1, "KOL1", nullptr, nullptr, code::kKOL1RunCode},
     {code::kFormatSIA, "SIA", nullptr, nullptr, code::kNoCompression},
     {code::kFormatBMP, "BMP", readBmp, writeBmp, code::kNoCompression},

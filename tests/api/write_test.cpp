@@ -144,3 +144,117 @@ TEST_F(WriteFiles, ExportsHoldTheFileBytes) {
 }
 
 }  // namespace
+
+namespace {
+
+// TIFF output: single and multi-page files read back by this reader and by
+// libtiff's own tools, and page editing.
+class TiffPages : public WriteFiles {
+protected:
+    std::vector<HGLOBAL> bitmaps(int n) {
+        std::vector<HGLOBAL> handles;
+        for (int i = 0; i < n; ++i) handles.push_back(readBitmap(i % 2 ? rgb24File() : palette8File()));
+        return handles;
+    }
+    int32_t pages(const std::string &file) {
+        int32_t status = 0;
+        return CmiInquireImageNumber(file.c_str(), CMI_FORMAT_TIFF, nullptr, 0, &status);
+    }
+    // Pixels of page `page` of `file` equal those of `bitmap`.
+    bool samePixels(const std::string &file, int page, HGLOBAL bitmap) {
+        HGLOBAL back = nullptr;
+        int32_t status = 0;
+        if (CmiReadAndParse(file.c_str(), &back, 1, CMI_FORMAT_TIFF, page, nullptr, 0, &status) != 1) return false;
+        Rgb a, b;
+        bool same = orvo::test::handleToRgb(bitmap, &a) && orvo::test::handleToRgb(back, &b) && a.pixels == b.pixels;
+        GlobalFree(back);
+        return same;
+    }
+    static bool libtiffAccepts(const std::string &file) {
+        if (std::system("command -v tiffinfo >/dev/null 2>&1") != 0) return true;
+        const std::string command = "tiffinfo -D '" + file + "' 2>&1 >/dev/null | grep -q . && exit 1 || exit 0";
+        return std::system(command.c_str()) == 0;
+    }
+};
+
+TEST_F(TiffPages, MultiPageFilesReadBackPageByPage) {
+    for (int32_t compression : {CMI_COMPRESSION_NONE, CMI_COMPRESSION_PACKBITS}) {
+        std::vector<HGLOBAL> handles = bitmaps(3);
+        const std::string out = (dir_ / ("pages" + std::to_string(compression) + ".tif")).string();
+        const CmiAttribute options[] = {{"compression", compression}, {"newSubfileType", CMI_SUBFILE_PAGE}};
+        int32_t status = -7;
+        CmiGenerateAndWrite(handles.data(), 3, out.c_str(), CMI_FORMAT_TIFF, options, 2, &status);
+        ASSERT_EQ(status, 0) << OrvoStatusText(status);
+        EXPECT_EQ(pages(out), 3);
+        EXPECT_TRUE(libtiffAccepts(out));
+        for (int page = 0; page < 3; ++page) EXPECT_TRUE(samePixels(out, page, handles[page])) << page;
+        for (HGLOBAL h : handles) GlobalFree(h);
+    }
+}
+
+TEST_F(TiffPages, EditingKeepsTheOtherPages) {
+    std::vector<HGLOBAL> handles = bitmaps(2);  // palette, rgb
+    const std::string file = (dir_ / "edit.tif").string();
+    int32_t status = -7;
+    auto edit = [&](int32_t operation, int32_t index, HGLOBAL *images, int32_t count) {
+        CmiGenerateAndWriteAndControl(images, count, file.c_str(), CMI_FORMAT_TIFF, operation, index, nullptr, 0,
+                                      &status);
+        return status;
+    };
+    EXPECT_EQ(edit(CMI_PAGES_INSERT, 0, &handles[0], 1), 26) << "no file to insert into";
+    ASSERT_EQ(edit(CMI_PAGES_APPEND, 0, &handles[0], 1), 0);  // creates the file
+    ASSERT_EQ(edit(CMI_PAGES_APPEND, 0, &handles[0], 1), 0);
+    ASSERT_EQ(edit(CMI_PAGES_INSERT, 0, &handles[1], 1), 0);  // rgb, palette, palette
+    ASSERT_EQ(pages(file), 3);
+    EXPECT_TRUE(samePixels(file, 0, handles[1]));
+    EXPECT_TRUE(samePixels(file, 2, handles[0]));
+    ASSERT_EQ(edit(CMI_PAGES_REPLACE, 2, &handles[1], 1), 0);  // rgb, palette, rgb
+    EXPECT_TRUE(samePixels(file, 2, handles[1]));
+    EXPECT_EQ(edit(CMI_PAGES_DELETE, 2, nullptr, 2), CMI_STATUS_REFUSED_ARGUMENT) << "past the last page";
+    ASSERT_EQ(edit(CMI_PAGES_DELETE, 1, nullptr, 1), 0);  // rgb, rgb
+    EXPECT_EQ(pages(file), 2);
+    EXPECT_TRUE(samePixels(file, 1, handles[1]));
+    EXPECT_TRUE(libtiffAccepts(file));
+    ASSERT_EQ(edit(CMI_PAGES_DELETE, 0, nullptr, 2), 0);
+    EXPECT_FALSE(fs::exists(file)) << "deleting every page removes the file";
+    for (HGLOBAL h : handles) GlobalFree(h);
+}
+
+TEST_F(TiffPages, ConversionsBetweenBmpAndTiff) {
+    HGLOBAL bitmap = readBitmap(palette8File());
+    const std::string bmp = (dir_ / "in.bmp").string(), tif = (dir_ / "out.tif").string();
+    const std::string back = (dir_ / "back.bmp").string();
+    int32_t status = -7;
+    CmiGenerateAndWrite(&bitmap, 1, bmp.c_str(), CMI_FORMAT_BMP, nullptr, 0, &status);
+    const CmiAttribute packbits[] = {{"compression", CMI_COMPRESSION_PACKBITS}};
+    EXPECT_EQ(CmiFileFormatConvert(bmp.c_str(), tif.c_str(), CMI_FORMAT_BMP, CMI_FORMAT_TIFF, packbits, 1, &status), 0);
+    EXPECT_TRUE(samePixels(tif, 0, bitmap));
+    EXPECT_EQ(CmiFileFormatConvert(tif.c_str(), back.c_str(), CMI_FORMAT_TIFF, CMI_FORMAT_BMP, nullptr, 0, &status), 0);
+    HGLOBAL again = readBitmap(orvo::test::readFile(back));
+    Rgb original, converted;
+    ASSERT_TRUE(orvo::test::handleToRgb(bitmap, &original));
+    ASSERT_TRUE(orvo::test::handleToRgb(again, &converted));
+    EXPECT_TRUE(original.pixels == converted.pixels);
+    GlobalFree(again);
+
+    // In memory and through handles, with the same result.
+    const std::vector<uint8_t> bytes = orvo::test::readFile(bmp);
+    int32_t size = 0;
+    void *inMemory = CmiAddressSpaceFormatConvert(bytes.data(), CMI_FORMAT_BMP, CMI_FORMAT_TIFF,
+                                                   static_cast<int32_t>(bytes.size()), &size, packbits, 1, &status);
+    ASSERT_NE(inMemory, nullptr);
+    const std::vector<uint8_t> file = orvo::test::readFile(tif);
+    ASSERT_EQ(size, static_cast<int32_t>(file.size()));
+    EXPECT_EQ(0, std::memcmp(inMemory, file.data(), file.size()));
+    CmiReleaseBuffer(inMemory);
+
+    // Refused before any file is touched.
+    const CmiAttribute rgbGif[] = {{"colorMode", CMI_MODE_RGB}};
+    EXPECT_EQ(CmiFileFormatConvert(bmp.c_str(), (dir_ / "x.gif").c_str(), CMI_FORMAT_BMP, CMI_FORMAT_GIF, rgbGif, 1,
+                                   &status),
+              CMI_STATUS_REFUSED_ARGUMENT);
+    EXPECT_FALSE(fs::exists(dir_ / "x.gif"));
+    GlobalFree(bitmap);
+}
+
+}  // namespace
