@@ -355,14 +355,16 @@ int placePage(Environment *env, DataObject *image, uint32_t position, Page &page
         const intptr_t size = image->get(Attr::size);
         if (size <= 0) return fail(env, kInsufficientSize);
         page.codedBytes = static_cast<uint64_t>(size);
+        if (page.codedBytes > UINT32_MAX) return fail(env, kExceedImplementation);
         if (page.strips == 1) {
-            page.stripByteCounts[0] = page.codedBytes > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(page.codedBytes);
+            page.stripByteCounts[0] = static_cast<uint32_t>(page.codedBytes);
         } else {
             // Planar coded data: the coder's per-band counts must account for
             // every byte; the bands follow one another unchanged.
             const FormatRecord *r = image->format.get();
             if (r == nullptr || r->format != code::kFormatTIFF ||
-                formatWord(image, "stripsPerImage") != page.strips || r->stripByteCounts.size() != page.strips) {
+                formatWord(image, "stripsPerImage") != static_cast<intptr_t>(page.strips) ||
+                r->stripByteCounts.size() != page.strips) {
                 return fail(env, kNonPermissibleOption);
             }
             uint64_t sum = 0;
