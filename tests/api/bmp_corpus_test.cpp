@@ -107,9 +107,10 @@ TEST_P(BmpCorpus, FileAndMemoryFormsAgree) {
     GlobalFree(fromMemory);
 }
 
-TEST_P(BmpCorpus, InquiriesNeverFailOnReadableFiles) {
+class BmpCorpusReadable : public BmpCorpus {};
+
+TEST_P(BmpCorpusReadable, InquiriesAnswerWhatTheReferenceShows) {
     const CorpusCase &c = GetParam();
-    if (c.expect != Expect::Pixels) GTEST_SKIP() << "only for readable files";
     const std::string path = (dir_ / c.path).string();
     int32_t width = 0, height = 0, mode = 0, compression = -1;
     CmiAttribute values[] = {
@@ -131,12 +132,23 @@ TEST_P(BmpCorpus, InquiriesNeverFailOnReadableFiles) {
                 mode == CMI_MODE_RGB);
 }
 
-INSTANTIATE_TEST_SUITE_P(Suite, BmpCorpus, testing::ValuesIn(kCases), [](const auto &info) {
+std::string caseName(const testing::TestParamInfo<CorpusCase> &info) {
     std::string name = info.param.path;
     for (char &ch : name) {
         if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
     }
     return name;
-});
+}
+
+std::vector<CorpusCase> readableCases() {
+    std::vector<CorpusCase> cases;
+    for (const CorpusCase &c : kCases) {
+        if (c.expect == Expect::Pixels) cases.push_back(c);
+    }
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Suite, BmpCorpus, testing::ValuesIn(kCases), caseName);
+INSTANTIATE_TEST_SUITE_P(Suite, BmpCorpusReadable, testing::ValuesIn(readableCases()), caseName);
 
 }  // namespace
