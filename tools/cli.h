@@ -26,6 +26,8 @@ struct Command {
 
 int runInfo(int argc, char **argv);
 int runDecode(int argc, char **argv);
+int runConvert(int argc, char **argv);
+int runPages(int argc, char **argv);
 
 // "orvo: FILE: WHAT: status N (TEXT)" on stderr, for a failed Cmi call.
 void reportStatus(std::string_view file, std::string_view what, int32_t status);

@@ -1,4 +1,4 @@
-// `orvo`: reading and inquiring raster images from the shell, through the
+// `orvo`: reading, inquiring, converting and editing raster images from the shell, through the
 // public Cmi API of liborvocore only.  This file holds the table of
 // subcommands and the top-level options; each subcommand lives in a file of
 // its own (info.cpp, decode.cpp) with its options and help.
@@ -20,12 +20,14 @@ namespace {
 constexpr Command kCommands[] = {
     {"info", "show the format, size, colour mode and compression of image files", runInfo},
     {"decode", "decode one image of a file into a BMP file", runDecode},
+    {"convert", "convert an image file into another format", runConvert},
+    {"pages", "append, insert, replace or delete pages of a TIFF file", runPages},
 };
 
 void printHelp(FILE *to) {
     std::fprintf(to,
         "Usage: orvo COMMAND [OPTION]... [ARGUMENT]...\n"
-        "Read and inquire raster images: BMP, TIFF, JPEG, PNG, GIF, PCX and SIA.\n"
+        "Read, inquire, convert and edit raster images: BMP, TIFF, JPEG, PNG, GIF, PCX\nand SIA.\n"
         "\n"
         "Commands:\n");
     for (const Command &command : kCommands) std::fprintf(to, "  %-8s %s\n", command.name, command.summary);

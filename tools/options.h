@@ -1,0 +1,32 @@
+// Option lists for the library's writing and converting functions, built
+// from the command line.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "orvo/orvocore.h"
+
+namespace orvo::cli {
+
+// (name, value) pairs for a Cmi call; names are string literals.
+class OptionList {
+  public:
+    void add(const char *name, intptr_t value) { pairs_.push_back({name, value}); }
+    const CmiAttribute *data() const { return pairs_.data(); }
+    int32_t count() const { return static_cast<int32_t>(pairs_.size()); }
+
+  private:
+    std::vector<CmiAttribute> pairs_;
+};
+
+// The CMI_COMPRESSION_* code of a user's name for it (none, packbits, lzw,
+// mh, g3, g3-2d, g4, rle).
+bool compressionCode(std::string_view name, int32_t &code);
+
+// Exactly `count` decimal integers separated by `separator` ("800x600",
+// "1:20", "0,0,10,10").
+bool parseNumbers(const char *text, char separator, size_t count, std::vector<int32_t> &numbers);
+
+}  // namespace orvo::cli
