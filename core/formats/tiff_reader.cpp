@@ -460,15 +460,28 @@ int readSamplesPart(Environment *env, const TiffFile &file, const Directory &d, 
     const int32_t depth = d.bands >= 3 ? 24 : d.precision;
     const uint64_t dibRow = ((uint64_t(d.width) * depth + 31) / 32) * 4;
     // Buffers of one row each, for the conversions that need them.
-    std::vector<uint8_t> row(static_cast<size_t>(rowBytes));
     std::vector<uint8_t> dib(dibOutput ? static_cast<size_t>(dibRow) : 0);
     std::vector<uint8_t> rgb(d.precision == 16 ? static_cast<size_t>(3 * uint64_t(d.width)) : 0);
+    // Rows are read in chunks of up to about 1 MiB within a strip, so that a
+    // file parsed in place costs a few reads rather than one per row.
+    const uint64_t chunkRows = std::max<uint64_t>(1, std::min<uint64_t>(d.rowsPerStrip, (1u << 20) / std::max<uint64_t>(rowBytes, 1)));
+    std::vector<uint8_t> chunk(static_cast<size_t>(chunkRows * rowBytes));
+    int64_t chunkFirst = -1, chunkEnd = -1;  // rows held in `chunk`
     int code = kOk;
     for (int64_t y = 0; code == kOk && y < rows; ++y) {
-        const size_t strip = static_cast<size_t>(y / d.rowsPerStrip);
-        const uint64_t inStrip = static_cast<uint64_t>(y % d.rowsPerStrip) * rowBytes;
-        if ((code = file.read(uint64_t(d.stripOffsets[strip]) + inStrip, row.data(), row.size())) != kOk) break;
-        const uint8_t *src = row.data();
+        if (y >= chunkEnd) {
+            const size_t strip = static_cast<size_t>(y / d.rowsPerStrip);
+            const int64_t stripEnd = std::min<int64_t>(int64_t(strip + 1) * d.rowsPerStrip, d.length);
+            const int64_t n = std::min<int64_t>(static_cast<int64_t>(chunkRows), stripEnd - y);
+            const uint64_t inStrip = static_cast<uint64_t>(y % d.rowsPerStrip) * rowBytes;
+            if ((code = file.read(uint64_t(d.stripOffsets[strip]) + inStrip, chunk.data(),
+                                  static_cast<size_t>(uint64_t(n) * rowBytes))) != kOk) {
+                break;
+            }
+            chunkFirst = y;
+            chunkEnd = y + n;
+        }
+        const uint8_t *src = chunk.data() + static_cast<size_t>(uint64_t(y - chunkFirst) * rowBytes);
         if (d.precision == 16) {
             // Packed colour pixels: first byte low; green in bits 14-10,
             // red in 9-5, blue in 4-0.
