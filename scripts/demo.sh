@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # demo.sh - the main job on the bundled samples: install what is missing,
 # build the release `orvo` command and library, then for each sample inquire
-# it, decode it to a new BMP file and inquire the result.
+# it, decode it to a new BMP file, convert it to a PackBits TIFF and back, and
+# inquire the results.
 #
 #   ./scripts/demo.sh [SAMPLE...]   sample names in samples/ (default: gradient palette8)
 #
-# The decoded files are left in a fresh temporary directory, named at the end.
+# The files written are left in a fresh temporary directory, named at the end.
 set -euo pipefail
 
 cd "$(dirname "$(readlink -f "$0")")/.."
@@ -33,7 +34,15 @@ for sample in "$@"; do
     if cmp -s "$in" "$decoded"; then
         echo "-- identical to the input, byte for byte"
     fi
+    tiff=$out/${sample%.bmp}.tif
+    back=$out/${sample%.bmp}.from-tiff.bmp
+    echo "-- orvo convert $in $tiff --compression packbits"
+    "$orvo" convert "$in" "$tiff" --compression packbits
+    "$orvo" info "$tiff"
+    echo "-- orvo convert $tiff $back"
+    "$orvo" convert "$tiff" "$back"
+    "$orvo" info "$back"
 done
 
 echo
-echo "demo: decoded files in $out"
+echo "demo: files written in $out"
