@@ -429,8 +429,11 @@ int writeImage(Environment *env, DataObject *source, const char *fileName, int32
                std::span<const CmiAttribute> list) {
     if (int code = checkObject(env, source)) return code;
     if (source->get32(Attr::compression) != code::kNoCompression) return fail(env, kNonPermissibleOption);
+    // A format's coding comes before its writer: a format whose coding is
+    // not available ends with the coding's 12 even when its writer is
+    // missing too.
     const FormatEntry *entry = findFormat(format);
-    if (entry == nullptr || entry->writer == nullptr) return fail(env, kOutOfRange);
+    if (entry == nullptr) return fail(env, kOutOfRange);
     if (fileName == nullptr || *fileName == '\0') return fail(env, kFileOpenFailure);
     int32_t method = entry->defaultCompression;
     if (const CmiAttribute *pair = findPair(list, "compression")) method = static_cast<int32_t>(pair->value);

@@ -116,7 +116,13 @@ TEST_F(WriteFiles, RefusalsAndFailuresLeaveNoFile) {
         EXPECT_EQ(status, c.status) << "format " << c.format;
         EXPECT_FALSE(fs::exists(out));
     }
+    // A one-band GIF reaches its LZW coding, which does not exist here.
+    HGLOBAL palette = readBitmap(palette8File());
+    int32_t status = -7;
+    CmiGenerateAndWrite(&palette, 1, out.c_str(), CMI_FORMAT_GIF, nullptr, 0, &status);
+    EXPECT_EQ(status, 12);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 0) << "no partial files";
+    GlobalFree(palette);
     GlobalFree(bitmap);
 }
 
