@@ -1,5 +1,5 @@
 // Drives the run-length decoders (PackBits, BMP RLE8/RLE4, PCX) with
-// arbitrary coded bytes.  The first four bytes choose the method, the sample
+// arbitrary coded bytes, and the encoders with what the decoders made.  The first four bytes choose the method, the sample
 // kind and a small image size; the rest is the coded stream.
 #include <cstddef>
 #include <cstdint>
@@ -43,6 +43,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             const auto *samples = reinterpret_cast<const uint8_t *>(image->get(Attr::workSpace));
             for (uint64_t i = 0; samples != nullptr && i < bytes; ++i) sum = static_cast<uint8_t>(sum + samples[i]);
         }
+        // Code what came out again: the encoders see arbitrary samples too.
+        const CmiAttribute againList[] = {{"compression", method}, {"repository", code::kFile}};
+        DataObject *again = createObject(env, nullptr, ObjectClass::GenericImage, image, againList);
+        if (again != nullptr) compressImage(env, image, again);
     }
     closeEnvironment(env);
     return 0;

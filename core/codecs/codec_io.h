@@ -2,7 +2,9 @@
 // sides of a conversion cover.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "core/env/access.h"
@@ -20,6 +22,28 @@ public:
     bool next(uint8_t *byte) {
         if (at_ == fill_ && !refill()) return false;
         *byte = buffer_[at_++];
+        return true;
+    }
+    // Next `count` bytes into `out`; false when the data ends first.
+    bool take(uint8_t *out, size_t count) {
+        while (count > 0) {
+            if (at_ == fill_ && !refill()) return false;
+            const size_t n = std::min(count, fill_ - at_);
+            std::memcpy(out, buffer_.data() + at_, n);
+            at_ += n;
+            out += n;
+            count -= n;
+        }
+        return true;
+    }
+    // Skips `count` bytes; false when the data ends first.
+    bool skip(size_t count) {
+        while (count > 0) {
+            if (at_ == fill_ && !refill()) return false;
+            const size_t n = std::min(count, fill_ - at_);
+            at_ += n;
+            count -= n;
+        }
         return true;
     }
     bool atEnd() const { return at_ == fill_ && offset_ >= size_; }

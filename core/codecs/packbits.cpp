@@ -140,10 +140,14 @@ int decodePackBits(Environment *env, DataObject *source, DataObject *destination
                 return kOk;
             }
             if (header < 0x80) {
-                size_t n = std::min<size_t>(header + 1u, l.rowBytes - at);
-                for (size_t i = 0; i < header + 1u; ++i) {
-                    if (!in.next(&value)) return in.error() != kOk ? in.error() : fail(env, kSyntaxError);
-                    if (i < n) row[at + i] = l.invert ? value ^ 0xFF : value;
+                // Literal bytes; any that run past the row are dropped.
+                const size_t count = header + 1u;
+                const size_t n = std::min(count, l.rowBytes - at);
+                if (!in.take(row.data() + at, n) || !in.skip(count - n)) {
+                    return in.error() != kOk ? in.error() : fail(env, kSyntaxError);
+                }
+                if (l.invert) {
+                    for (size_t i = 0; i < n; ++i) row[at + i] ^= 0xFF;
                 }
                 at += n;
             } else {
@@ -173,31 +177,36 @@ int encodePackBits(Environment *env, DataObject *source, DataObject *destination
     std::vector<uint32_t> stripBytes;
     uint64_t planeStart = 0;
     int64_t rowsDone = 0;
-    auto data = [&l](uint8_t v) { return static_cast<uint8_t>(l.invert ? v ^ 0xFF : v); };
+    const uint8_t mask = l.invert ? 0xFF : 0x00;  // data bytes only, never headers
+    // No input byte codes to more than two output bytes (a one-byte literal
+    // between runs costs a header and the byte).
+    coded.resize(2 * l.rowBytes + 2);
     int code = forEachCodedRow(l, [&](int64_t band, int64_t y) -> int {
         if (int c = loadRow(io.image, l, band, y, row.data())) return c;
         const uint8_t *p = row.data();
         const size_t n = l.rowBytes;
-        coded.clear();
+        uint8_t *o = coded.data();
         size_t i = 0;
         while (i < n) {
             if (i == n - 1) {
-                coded.insert(coded.end(), {0x00, data(p[i])});
+                *o++ = 0x00;
+                *o++ = p[i] ^ mask;
                 ++i;
             } else if (p[i] == p[i + 1]) {
                 size_t r = 2;
                 while (r < 128 && i + r < n && p[i + r] == p[i]) ++r;
-                coded.insert(coded.end(), {static_cast<uint8_t>(1 - static_cast<int>(r)), data(p[i])});
+                *o++ = static_cast<uint8_t>(1 - static_cast<int>(r));
+                *o++ = p[i] ^ mask;
                 i += r;
             } else {
                 size_t r = 1;
                 while (r < 128 && i + r < n - 1 && p[i + r] != p[i + r + 1]) ++r;
-                coded.push_back(static_cast<uint8_t>(r - 1));
-                for (size_t k = 0; k < r; ++k) coded.push_back(data(p[i + k]));
+                *o++ = static_cast<uint8_t>(r - 1);
+                for (size_t k = 0; k < r; ++k) *o++ = p[i + k] ^ mask;
                 i += r;
             }
         }
-        if (int c = out.put(coded.data(), coded.size())) return c;
+        if (int c = out.put(coded.data(), static_cast<size_t>(o - coded.data()))) return c;
         if (strips && ++rowsDone % l.height == 0) {
             stripBytes.push_back(static_cast<uint32_t>(out.written() - planeStart));
             planeStart = out.written();

@@ -519,6 +519,20 @@ int readSamplesPart(Environment *env, const TiffFile &file, const Directory &d, 
             if ((code = writeRow(out, y * dx, &target)) != kOk) break;
             for (int64_t i = 0; i < n; ++i) target[i] = (i & 1) ? (src[i / 2] & 15) : (src[i / 2] >> 4);
         } else {
+            if (samples == 3 && d.bands == 3 && out->repository != code::kFile) {
+                // Rows of memory repositories stay in place: split RGB in one pass.
+                uint8_t *red, *green, *blue;
+                if ((code = writeRow(out, y * dx, &red)) != kOk || (code = writeRow(out, plane + y * dx, &green)) != kOk ||
+                    (code = writeRow(out, 2 * plane + y * dx, &blue)) != kOk) {
+                    break;
+                }
+                for (int64_t i = 0; i < n; ++i) {
+                    red[i] = src[3 * i];
+                    green[i] = src[3 * i + 1];
+                    blue[i] = src[3 * i + 2];
+                }
+                continue;
+            }
             for (int64_t b = 0; code == kOk && b < d.bands; ++b) {
                 if ((code = writeRow(out, b * plane + y * dx, &target)) != kOk) break;
                 for (int64_t i = 0; i < n; ++i) target[i] = src[i * samples + b];

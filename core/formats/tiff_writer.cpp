@@ -585,7 +585,18 @@ int packSamples(Environment *env, DataAccess *out, const Page &page) {
                 const int64_t rowElement = static_cast<int64_t>(first + k) * page.storedWidth;
                 uint8_t *dst = chunk.data() + static_cast<size_t>(k) * rowBytes;
                 const uint8_t *row;
-                if (interleaved) {
+                if (interleaved && page.samples == 3 && in.get()->repository != code::kFile) {
+                    // Rows of memory repositories stay in place: merge RGB in one pass.
+                    const uint8_t *red, *green, *blue;
+                    if (int code = readRow(in.get(), rowElement, &red)) return code;
+                    if (int code = readRow(in.get(), page.bandElements + rowElement, &green)) return code;
+                    if (int code = readRow(in.get(), 2 * page.bandElements + rowElement, &blue)) return code;
+                    for (int64_t i = 0; i < count; ++i) {
+                        dst[3 * i] = red[i];
+                        dst[3 * i + 1] = green[i];
+                        dst[3 * i + 2] = blue[i];
+                    }
+                } else if (interleaved) {
                     for (uint16_t b = 0; b < page.samples; ++b) {
                         if (int code = readRow(in.get(), b * page.bandElements + rowElement, &row)) return code;
                         for (int64_t i = 0; i < count; ++i) dst[i * page.samples + b] = row[i];

@@ -88,6 +88,9 @@ INSTANTIATE_TEST_SUITE_P(
                     KnownRow{"packbits_two_literals", code::kPackBits, {1, 2}, {0x00, 1, 0x00, 2}},
                     KnownRow{"packbits_last_byte_alone", code::kPackBits, {1, 2, 3}, {0x01, 1, 2, 0x00, 3}},
                     KnownRow{"packbits_130_equal", code::kPackBits, repeat(130, 9), {0x81, 9, 0xFF, 9}},
+                    // Lone bytes between pairs: the most the coding ever expands a row.
+                    KnownRow{"packbits_lone_bytes_between_pairs", code::kPackBits, {1, 2, 2, 3, 4, 4, 5},
+                             {0x00, 1, 0xFF, 2, 0x00, 3, 0xFF, 4, 0x00, 5}},
                     KnownRow{"rle8_three_literals", code::kBmpRunLength, {4, 5, 6}, {0, 3, 4, 5, 6, 0, 1, 0, 0, 1}},
                     KnownRow{"rle8_run_of_300", code::kBmpRunLength, repeat(300, 2), {0xFE, 2, 46, 2, 0, 1}},
                     // PCX rows are padded to even lengths with zero bytes.
