@@ -89,16 +89,16 @@ int32_t formatOfExtension(std::string_view path) {
 
 int runConvert(int argc, char **argv) {
     enum : int {
-        kPages = 256, kMultipage, kPredictor, kK, kQuality, kSampling_, kInterlaced, kColorMode, kSize, kPlace,
+        kPages = 256, kQuality, kSampling_, kInterlaced, kColorMode, kSize, kPlace,
         kFill, kInterpolation_, kCorrection_, kConvertFirst,
     };
     static const option kOptions[] = {
         {"to", required_argument, nullptr, 't'},
         {"compression", required_argument, nullptr, 'c'},
         {"pages", required_argument, nullptr, kPages},
-        {"multipage", no_argument, nullptr, kMultipage},
-        {"predictor", required_argument, nullptr, kPredictor},
-        {"k", required_argument, nullptr, kK},
+        {"multipage", no_argument, nullptr, kOptionMultipage},
+        {"predictor", required_argument, nullptr, kOptionPredictor},
+        {"k", required_argument, nullptr, kOptionK},
         {"quality", required_argument, nullptr, kQuality},
         {"sampling", required_argument, nullptr, kSampling_},
         {"interlaced", no_argument, nullptr, kInterlaced},
@@ -134,14 +134,10 @@ int runConvert(int argc, char **argv) {
             list.add("index", numbers[0] - 1);
             list.add("entries", numbers[1]);
             break;
-        case kMultipage: list.add("newSubfileType", CMI_SUBFILE_PAGE); break;
-        case kPredictor:
-            if (!parseNumbers(optarg, ',', 1, numbers)) return bad("predictor", optarg);
-            list.add("predictor", numbers[0]);
-            break;
-        case kK:
-            if (!parseNumbers(optarg, ',', 1, numbers)) return bad("k", optarg);
-            list.add("k", numbers[0]);
+        case kOptionMultipage:
+        case kOptionPredictor:
+        case kOptionK:
+            if (!addWriteOption(c, optarg, list)) return bad("value", optarg);
             break;
         case kQuality:
             if (!parseNumbers(optarg, ',', 1, numbers)) return bad("quality", optarg);

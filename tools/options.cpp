@@ -26,6 +26,22 @@ bool compressionCode(std::string_view name, int32_t &code) {
     return false;
 }
 
+bool addWriteOption(int option, const char *value, OptionList &list) {
+    std::vector<int32_t> numbers;
+    switch (option) {
+    case kOptionMultipage: list.add("newSubfileType", CMI_SUBFILE_PAGE); return true;
+    case kOptionPredictor:
+        if (!parseNumbers(value, ',', 1, numbers)) return false;
+        list.add("predictor", numbers[0]);
+        return true;
+    case kOptionK:
+        if (!parseNumbers(value, ',', 1, numbers)) return false;
+        list.add("k", numbers[0]);
+        return true;
+    default: return false;
+    }
+}
+
 bool parseNumbers(const char *text, char separator, size_t count, std::vector<int32_t> &numbers) {
     numbers.clear();
     const char *at = text;

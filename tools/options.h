@@ -25,6 +25,13 @@ class OptionList {
 // mh, g3, g3-2d, g4, rle).
 bool compressionCode(std::string_view name, int32_t &code);
 
+// The write options convert and pages share, as getopt_long entries with
+// values from kWriteOptionFirst on.  addWriteOption takes one of them;
+// false when its value is not valid.
+inline constexpr int kWriteOptionFirst = 512;
+enum WriteOption : int { kOptionMultipage = kWriteOptionFirst, kOptionPredictor, kOptionK };
+bool addWriteOption(int option, const char *value, OptionList &list);
+
 // Exactly `count` decimal integers separated by `separator` ("800x600",
 // "1:20", "0,0,10,10").
 bool parseNumbers(const char *text, char separator, size_t count, std::vector<int32_t> &numbers);

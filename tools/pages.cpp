@@ -55,14 +55,13 @@ constexpr Operation kOperations[] = {
 }  // namespace
 
 int runPages(int argc, char **argv) {
-    enum : int { kMultipage = 256, kPredictor, kK };
-    static const option kOptions[] = {
+        static const option kOptions[] = {
         {"at", required_argument, nullptr, 'a'},
         {"count", required_argument, nullptr, 'n'},
         {"compression", required_argument, nullptr, 'c'},
-        {"multipage", no_argument, nullptr, kMultipage},
-        {"predictor", required_argument, nullptr, kPredictor},
-        {"k", required_argument, nullptr, kK},
+        {"multipage", no_argument, nullptr, kOptionMultipage},
+        {"predictor", required_argument, nullptr, kOptionPredictor},
+        {"k", required_argument, nullptr, kOptionK},
         {"help", no_argument, nullptr, 'h'},
         {nullptr, 0, nullptr, 0},
     };
@@ -90,14 +89,10 @@ int runPages(int argc, char **argv) {
             if (!compressionCode(optarg, code) || code == CMI_COMPRESSION_BMP_RLE) return bad("compression", optarg);
             list.add("compression", code);
             break;
-        case kMultipage: list.add("newSubfileType", CMI_SUBFILE_PAGE); break;
-        case kPredictor:
-            if (!parseNumbers(optarg, ',', 1, numbers)) return bad("predictor", optarg);
-            list.add("predictor", numbers[0]);
-            break;
-        case kK:
-            if (!parseNumbers(optarg, ',', 1, numbers)) return bad("k", optarg);
-            list.add("k", numbers[0]);
+        case kOptionMultipage:
+        case kOptionPredictor:
+        case kOptionK:
+            if (!addWriteOption(c, optarg, list)) return bad("value", optarg);
             break;
         case 'h': std::fputs(kHelp, stdout); return kSuccess;
         default: return refusedOption("pages", argv, c);

@@ -77,7 +77,12 @@ int copySamples(Environment *env, DataObject *source, DataObject *destination) {
     return copyRows(env, source, destination);
 }
 
-int exportSamples(Environment *env, DataObject *object, void *buffer, std::span<const CmiAttribute> list) {
+namespace {
+
+// Copies between `object` and a view of `buffer` laid out as `object` with
+// `list` applied: into the buffer, or out of it when `intoObject`.
+int copyWithBuffer(Environment *env, DataObject *object, const void *buffer, std::span<const CmiAttribute> list,
+                   bool intoObject) {
     if (int code = checkObject(env, object)) return code;
     if (buffer == nullptr) return fail(env, kNonPermissibleOption);
     DataObject *view = createObject(env, nullptr, object->cls, object, list);
@@ -86,28 +91,22 @@ int exportSamples(Environment *env, DataObject *object, void *buffer, std::span<
         {"repository", code::kApplicationAddressSpace},
         {"applicationAddressSpace", reinterpret_cast<intptr_t>(buffer)},
         {"size", 0},
+        {"inited", intoObject ? 1 : 0},  // a buffer read from holds valid samples
     };
     int code = setAttributes(env, view, where);
-    if (code == kOk) code = copySamples(env, object, view);
+    if (code == kOk) code = intoObject ? copySamples(env, view, object) : copySamples(env, object, view);
     int destroyed = destroyObject(env, view);
     return code != kOk ? code : destroyed;
 }
 
+}  // namespace
+
+int exportSamples(Environment *env, DataObject *object, void *buffer, std::span<const CmiAttribute> list) {
+    return copyWithBuffer(env, object, buffer, list, false);
+}
+
 int importSamples(Environment *env, const void *buffer, DataObject *object, std::span<const CmiAttribute> list) {
-    if (int code = checkObject(env, object)) return code;
-    if (buffer == nullptr) return fail(env, kNonPermissibleOption);
-    DataObject *view = createObject(env, nullptr, object->cls, object, list);
-    if (view == nullptr) return lastError(env);
-    const CmiAttribute where[] = {
-        {"repository", code::kApplicationAddressSpace},
-        {"applicationAddressSpace", reinterpret_cast<intptr_t>(buffer)},
-        {"size", 0},
-        {"inited", 1},
-    };
-    int code = setAttributes(env, view, where);
-    if (code == kOk) code = copySamples(env, view, object);
-    int destroyed = destroyObject(env, view);
-    return code != kOk ? code : destroyed;
+    return copyWithBuffer(env, object, buffer, list, true);
 }
 
 }  // namespace orvo

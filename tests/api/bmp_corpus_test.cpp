@@ -132,13 +132,7 @@ TEST_P(BmpCorpusReadable, InquiriesAnswerWhatTheReferenceShows) {
                 mode == CMI_MODE_RGB);
 }
 
-std::string caseName(const testing::TestParamInfo<CorpusCase> &info) {
-    std::string name = info.param.path;
-    for (char &ch : name) {
-        if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-    }
-    return name;
-}
+std::string caseName(const testing::TestParamInfo<CorpusCase> &info) { return orvo::test::testNameOf(info.param.path); }
 
 std::vector<CorpusCase> readableCases() {
     std::vector<CorpusCase> cases;

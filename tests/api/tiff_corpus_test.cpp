@@ -126,13 +126,7 @@ TEST_P(TiffCorpusPages, LaterPagesAloneMatchTheirReference) {
     EXPECT_NE(status, 0);
 }
 
-std::string caseName(const testing::TestParamInfo<TiffCase> &info) {
-    std::string name = info.param.path;
-    for (char &ch : name) {
-        if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-    }
-    return name;
-}
+std::string caseName(const testing::TestParamInfo<TiffCase> &info) { return orvo::test::testNameOf(info.param.path); }
 
 std::vector<TiffCase> multiPageCases() {
     std::vector<TiffCase> cases;

@@ -19,6 +19,15 @@ struct Rgb {
     std::vector<uint8_t> pixels;  // top row first, R G B
 };
 
+// A test name made of a corpus path: every character that is not a letter
+// or digit becomes '_'.
+inline std::string testNameOf(std::string path) {
+    for (char &ch : path) {
+        if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+    }
+    return path;
+}
+
 inline std::vector<uint8_t> readFile(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
