@@ -352,7 +352,9 @@ int writeRow(DataAccess *a, int64_t element, uint8_t **row) {
     std::memset(a->rowBuffer.data(), 0, span.count);
     bool sharesBytes = span.bitOffset != 0 ||
                        (static_cast<uint64_t>(a->elementsPerRow) * static_cast<uint64_t>(a->precision)) % 8 != 0;
-    if (sharesBytes && (a->initedAtOpen || a->fileWritten)) {
+    // Rows of an object that already holds samples may be written in part
+    // (a rectangle pasted into it), so they start from what is stored.
+    if (a->initedAtOpen || (sharesBytes && a->fileWritten)) {
         if (int code = fetchStored(a, span.first, a->rowBuffer.data(), span.count, true)) return code;
     }
     a->pendingElement = element;

@@ -2,6 +2,7 @@
 // entries (red, green, blue).
 #include "core/env/palette.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "core/env/access.h"
@@ -37,6 +38,56 @@ int clearPalette(Environment *env, DataObject *image) {
     if (lut == nullptr) return kOk;
     const CmiAttribute list[] = {{"xDimension", 0}, {"bDimension", 0}};
     return setAttributes(env, lut, list);
+}
+
+int readPalette(Environment *env, const DataObject *image, PaletteData *palette) {
+    palette->resize(0);
+    if (int code = checkObject(env, image)) return code;
+    DataObject *lut = image->lutObject();
+    if (lut == nullptr || checkObject(env, lut) != kOk) return kOk;
+    const intptr_t entries = lut->get(Attr::xDimension);
+    const intptr_t planes = lut->get(Attr::bDimension);
+    if (entries <= 0 || planes <= 0 || !lut->inited()) return kOk;
+    if (entries > 65536 || storagePrecision(env, lut) != 8) return fail(env, kMismatchDataType);
+    std::vector<uint8_t> bytes(static_cast<size_t>(entries * std::min<intptr_t>(planes, 3)));
+    DataAccess *in;
+    if (int code = openAccess(env, lut, AccessMode::Read, 0, {}, &in)) return code;
+    int code = readBytes(in, 0, bytes.data(), bytes.size());
+    int closed = closeAccess(env, in);
+    if (code != kOk || closed != kOk) return code != kOk ? code : closed;
+    palette->resize(static_cast<int32_t>(entries));
+    const size_t n = static_cast<size_t>(entries);
+    const uint8_t *r = bytes.data();
+    const uint8_t *g = planes >= 3 ? r + n : r;
+    const uint8_t *b = planes >= 3 ? r + 2 * n : r;
+    std::copy(r, r + n, palette->red.begin());
+    std::copy(g, g + n, palette->green.begin());
+    std::copy(b, b + n, palette->blue.begin());
+    return kOk;
+}
+
+int writePalette(Environment *env, DataObject *image, const PaletteData &palette) {
+    if (int code = checkObject(env, image)) return code;
+    DataObject *lut = image->lutObject();
+    if (lut == nullptr || checkObject(env, lut) != kOk) {
+        lut = createObject(env, "oLUT", ObjectClass::LookupTable, nullptr);
+        if (lut == nullptr) return lastError(env);
+        image->put(Attr::lut, reinterpret_cast<intptr_t>(lut));
+    }
+    if (palette.entries <= 0) return clearPalette(env, image);
+    const CmiAttribute list[] = {{"bitOrder", code::kMostSignificantFirst}, {"dataType", code::kNonnegativeInteger},
+                                 {"dataPrecision", 8}, {"bDimension", 3}, {"xDimension", palette.entries}};
+    if (int code = setAttributes(env, lut, list)) return code;
+    const size_t n = static_cast<size_t>(palette.entries);
+    std::vector<uint8_t> planes(n * 3);
+    std::copy_n(palette.red.begin(), n, planes.begin());
+    std::copy_n(palette.green.begin(), n, planes.begin() + static_cast<ptrdiff_t>(n));
+    std::copy_n(palette.blue.begin(), n, planes.begin() + static_cast<ptrdiff_t>(2 * n));
+    DataAccess *out;
+    if (int code = openAccess(env, lut, AccessMode::Write, 0, {}, &out)) return code;
+    int code = writeBytes(out, 0, planes.data(), planes.size());
+    int closed = closeAccess(env, out);
+    return code != kOk ? code : closed;
 }
 
 }  // namespace orvo

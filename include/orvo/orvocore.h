@@ -110,6 +110,99 @@ ORVO_EXPORT int32_t CmiImportAndParse(const void *address, HGLOBAL *handles, int
                                       int32_t format, int32_t firstImage, int32_t size,
                                       const CmiAttribute *attrs, int32_t count, int32_t *status);
 
+/* --- Processing ------------------------------------------------------------ */
+
+/* Every processing function takes a packed bitmap of 1, 4, 8 or 24 bits per
+ * pixel in a movable block, which it only reads, and returns a new packed
+ * bitmap (null on failure, with the status saying why).  `mode` tells what
+ * the caller holds: CMI_MODE_BITMAP, CMI_MODE_16_COLOURS, CMI_MODE_256_COLOURS,
+ * CMI_MODE_GRAYSCALE or CMI_MODE_RGB (and CMI_MODE_INVERTED_GRAY for
+ * CmiModeGrayscale).  Options: "repository" (see CMI_REPOSITORY_MEMORY),
+ * "sourceXPoint", "sourceYPoint", "sourceWidth", "sourceHeight" (the region
+ * to process), "constantLevel", "constantLevel2", "constantLevel3" (fill of
+ * uncovered areas) and "interpolation" (CMI_INTERPOLATION_NEAREST or
+ * CMI_INTERPOLATION_BILINEAR). */
+
+#define CMI_MODE_INVERTED_GRAY 50
+
+#define CMI_INTERPOLATION_NEAREST 8
+#define CMI_INTERPOLATION_BILINEAR 9
+#define CMI_INTERPOLATION_BSPLINE 10
+#define CMI_INTERPOLATION_CUBIC 11
+
+/* Pixel correction of bitmaps when scaling. */
+#define CMI_MORPHOLOGY_NONE 0
+#define CMI_MORPHOLOGY_KEEP_SET 12   /* thin lines of set bits survive reduction */
+#define CMI_MORPHOLOGY_KEEP_CLEAR 13 /* thin lines of clear bits survive reduction */
+
+/* Quarter turns of CmiRotate. */
+#define CMI_ROTATE_90 1
+#define CMI_ROTATE_180 2
+#define CMI_ROTATE_270 3
+
+/* Directions of CmiFlip, CmiSkew and CmiSpherize. */
+#define CMI_HORIZONTAL 48
+#define CMI_VERTICAL 49
+
+/* CmiModeBitmap methods and palette dithers. */
+#define CMI_DITHER_NONE 0
+#define CMI_METHOD_THRESHOLD 19
+#define CMI_METHOD_ERROR_DIFFUSION 20
+#define CMI_METHOD_PATTERN 21
+
+/* Palette building of the indexed colour conversions. */
+#define CMI_QUANTIZE_POPULARITY 22
+#define CMI_QUANTIZE_UNIFORM 23
+#define CMI_QUANTIZE_MEDIAN_CUT 24 /* accepted, then refused with status 12 */
+
+ORVO_EXPORT HGLOBAL CmiResize(HGLOBAL image, int32_t width, int32_t height, int32_t interpolation,
+                              int32_t morphology, const CmiAttribute *attrs, int32_t count, int32_t *status);
+ORVO_EXPORT HGLOBAL CmiRotate(HGLOBAL image, int32_t width, int32_t height, int32_t angle,
+                              const CmiAttribute *attrs, int32_t count, int32_t *status);
+ORVO_EXPORT HGLOBAL CmiRotateArbitrary(HGLOBAL image, int32_t width, int32_t height, double angle,
+                                       const CmiAttribute *attrs, int32_t count, int32_t *status);
+ORVO_EXPORT HGLOBAL CmiFlip(HGLOBAL image, int32_t direction, const CmiAttribute *attrs, int32_t count,
+                            int32_t *status);
+ORVO_EXPORT HGLOBAL CmiSkew(HGLOBAL image, int32_t width, int32_t height, int32_t direction, double angle,
+                            const CmiAttribute *attrs, int32_t count, int32_t *status);
+ORVO_EXPORT HGLOBAL CmiSubsample(HGLOBAL image, int32_t sourceX, int32_t sourceY, int32_t sourceWidth,
+                                 int32_t sourceHeight, int32_t resultWidth, int32_t resultHeight, int32_t targetX,
+                                 int32_t targetY, int32_t targetWidth, int32_t targetHeight,
+                                 int32_t interpolation, int32_t morphology, const CmiAttribute *attrs,
+                                 int32_t count, int32_t *status);
+ORVO_EXPORT HGLOBAL CmiConstant(HGLOBAL image, int32_t x, int32_t y, int32_t width, int32_t height,
+                                int32_t level, int32_t level2, int32_t level3, const CmiAttribute *attrs,
+                                int32_t count, int32_t *status);
+ORVO_EXPORT HGLOBAL CmiModeRGBColor(HGLOBAL image, int32_t mode, const CmiAttribute *attrs, int32_t count,
+                                    int32_t *status);
+ORVO_EXPORT HGLOBAL CmiModeGrayscale(HGLOBAL image, int32_t mode, const CmiAttribute *attrs, int32_t count,
+                                     int32_t *status);
+ORVO_EXPORT HGLOBAL CmiModeBitmap(HGLOBAL image, int32_t mode, int32_t method, int32_t threshold,
+                                  const CmiAttribute *attrs, int32_t count, int32_t *status);
+ORVO_EXPORT HGLOBAL CmiModeIndexedColor256(HGLOBAL image, int32_t mode, int32_t dither, int32_t quantization,
+                                           int32_t level1, int32_t level2, int32_t level3,
+                                           const CmiAttribute *attrs, int32_t count, int32_t *status);
+ORVO_EXPORT HGLOBAL CmiModeIndexedColor16(HGLOBAL image, int32_t mode, int32_t dither, int32_t quantization,
+                                          int32_t level1, int32_t level2, int32_t level3,
+                                          const CmiAttribute *attrs, int32_t count, int32_t *status);
+ORVO_EXPORT HGLOBAL CmiInvert(HGLOBAL image, int32_t mode, const CmiAttribute *attrs, int32_t count,
+                              int32_t *status);
+ORVO_EXPORT HGLOBAL CmiBrightnessAndContrast(HGLOBAL image, int32_t mode, int32_t brightness, int32_t contrast,
+                                             const CmiAttribute *attrs, int32_t count, int32_t *status);
+ORVO_EXPORT HGLOBAL CmiColourBalance(HGLOBAL image, int32_t mode, int32_t red, int32_t green, int32_t blue,
+                                     const CmiAttribute *attrs, int32_t count, int32_t *status);
+ORVO_EXPORT HGLOBAL CmiHueSaturation(HGLOBAL image, int32_t mode, int32_t hue, int32_t saturation,
+                                     int32_t lightness, const CmiAttribute *attrs, int32_t count,
+                                     int32_t *status);
+ORVO_EXPORT HGLOBAL CmiGammaCorrection(HGLOBAL image, int32_t mode, double gamma, const CmiAttribute *attrs,
+                                       int32_t count, int32_t *status);
+ORVO_EXPORT HGLOBAL CmiSolarize(HGLOBAL image, int32_t mode, const CmiAttribute *attrs, int32_t count,
+                                int32_t *status);
+ORVO_EXPORT HGLOBAL CmiEqualize(HGLOBAL image, int32_t mode, const CmiAttribute *attrs, int32_t count,
+                                int32_t *status);
+/* A copy of the block, byte for byte. */
+ORVO_EXPORT HGLOBAL CmiConvert(HGLOBAL image, int32_t unused1, int32_t unused2, int32_t *status);
+
 /* --- Writing side --------------------------------------------------------- */
 
 /* Option codes of the writing functions. */
