@@ -72,14 +72,16 @@ int copyRows(Environment *env, DataObject *source, DataObject *destination) {
         for (int64_t t = 0; code == kOk && t < n[3]; ++t) {
             for (int64_t z = 0; code == kOk && z < n[2]; ++z) {
                 for (int64_t y = 0; code == kOk && y < n[1]; ++y) {
+                    // Whole rows are addressed from their first sample; the
+                    // copy starts inside them.
                     const int64_t from =
-                        ((((b + from0[4]) * s[3] + t + from0[3]) * s[2] + z + from0[2]) * s[1] + y + from0[1]) * s[0] +
-                        from0[0];
+                        ((((b + from0[4]) * s[3] + t + from0[3]) * s[2] + z + from0[2]) * s[1] + y + from0[1]) * s[0];
                     const int64_t to =
-                        ((((b + to0[4]) * d[3] + t + to0[3]) * d[2] + z + to0[2]) * d[1] + y + to0[1]) * d[0] + to0[0];
+                        ((((b + to0[4]) * d[3] + t + to0[3]) * d[2] + z + to0[2]) * d[1] + y + to0[1]) * d[0];
                     const uint8_t *src;
                     if ((code = readRow(in, from, &src)) != kOk) break;
-                    const uint64_t srcBit = static_cast<uint64_t>(from) * precision % 8;
+                    const uint64_t srcBit = static_cast<uint64_t>(from) * precision % 8 +
+                                            static_cast<uint64_t>(from0[0]) * static_cast<uint64_t>(precision);
                     if (widen) {
                         for (int64_t x = 0; x < n[0]; ++x) {
                             const uint64_t bit = srcBit + static_cast<uint64_t>(x);
@@ -89,14 +91,15 @@ int copyRows(Environment *env, DataObject *source, DataObject *destination) {
                         }
                         uint8_t *dst;
                         if ((code = writeRow(out, to, &dst)) != kOk) break;
-                        std::memcpy(dst, row.data(), row.size());
+                        std::memcpy(dst + to0[0], row.data(), row.size());
                         continue;
                     }
                     std::memset(row.data(), 0, row.size());
                     copyBits(row.data(), 0, code::kMostSignificantFirst, src, srcBit, sourceOrder, bits);
                     uint8_t *dst;
                     if ((code = writeRow(out, to, &dst)) != kOk) break;
-                    const uint64_t dstBit = static_cast<uint64_t>(to) * precision % 8;
+                    const uint64_t dstBit = static_cast<uint64_t>(to) * precision % 8 +
+                                            static_cast<uint64_t>(to0[0]) * static_cast<uint64_t>(precision);
                     copyBits(dst, dstBit, destination->get32(Attr::bitOrder), row.data(), 0, code::kMostSignificantFirst,
                              bits);
                 }
