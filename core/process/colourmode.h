@@ -75,11 +75,13 @@ int32_t sourceModeOf(const DataObject *image);
 int convertToFullColour(Environment *env, DataObject *image, DataObject **rgb);
 // Three bands to one 8-bit band of luminance, without palette.
 int convertToGrey(Environment *env, DataObject *rgb, DataObject **grey);
-// One 8-bit band to a boolean image whose rows are widened to whole bytes
-// (the real width in "widthByteBoundary"; sets the environment's
-// "byteBoundary" to 256) by threshold (19, at `threshold`), error diffusion
-// (20) or pattern dither (21); no palette.
-int convertToBitmap(Environment *env, DataObject *grey, int32_t method, int32_t threshold, DataObject **bitmap);
+// One 8-bit band to a boolean image by threshold (19, at `threshold`),
+// error diffusion (20) or pattern dither (21); no palette.  With
+// `wholeBytes` its rows are widened to whole bytes, the real width kept in
+// "widthByteBoundary", and the environment's "byteBoundary" set to 256 so
+// that the bitmap is written at its real width.
+int convertToBitmap(Environment *env, DataObject *grey, int32_t method, int32_t threshold, DataObject **bitmap,
+                    bool wholeBytes = true);
 // To 256 (16) or 16 (15) palette colours.  Bitmaps and, for 256 colours,
 // 16-colour images keep their colours and indices; 8-bit and full-colour
 // images are dithered (0 none, 20, 21) and quantized (22, 23, 24) with
