@@ -115,6 +115,9 @@ void fillPlanes(Environment *env, uint8_t *buffer, uint64_t size, DataObject *im
         }
         uint8_t byte;
         if (precision == 1) byte = level != 0 ? 255 : 0;
+        // 4-bit samples are held one per byte: the level's low nibble, which
+        // is also what a level written into both nibbles leaves.
+        else if (precision == 4 && storagePrecision(env, image) == 8) byte = static_cast<uint8_t>(level & 15);
         else if (precision == 4) byte = static_cast<uint8_t>((level * 16) | level);
         else byte = static_cast<uint8_t>(level);
         std::memset(buffer + static_cast<uint64_t>(b) * plane, byte, plane);

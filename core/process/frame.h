@@ -64,8 +64,8 @@ int32_t defaultFillLevel(Environment *env, DataObject *image);
 void readFillLevels(const CmiAttribute *attrs, int32_t count, int32_t levels[3]);
 
 // Fills a band-sequential buffer of `image`'s band count, plane by plane,
-// with the levels (negative: `defaultFillLevel`), spread over the bits of a
-// byte for 1- and 4-bit images.
+// with the levels (negative: `defaultFillLevel`): bitmap bytes all set for
+// a non-zero level, 4-bit samples (one per byte) the level's low nibble.
 void fillPlanes(Environment *env, uint8_t *buffer, uint64_t size, DataObject *image, const int32_t levels[3]);
 
 // A region of the caller's options ("sourceXPoint", ... or, with `second`,

@@ -133,8 +133,8 @@ TEST(FillPlanes, SpreadsLevelsOverTheBitsOfAByte) {
     } cases[] = {
         {code::kBoolean, 1, 1, {1, -1, -1}, {255, 255}},
         {code::kBoolean, 1, 1, {0, -1, -1}, {0, 0}},
-        {code::kNonnegativeInteger, 4, 1, {5, -1, -1}, {0x55, 0x55}},
-        {code::kNonnegativeInteger, 4, 1, {0x55, -1, -1}, {0x55, 0x55}},
+        {code::kNonnegativeInteger, 4, 1, {5, -1, -1}, {5, 5}},
+        {code::kNonnegativeInteger, 4, 1, {0x55, -1, -1}, {5, 5}},
         {code::kNonnegativeInteger, 8, 3, {10, -1, 30}, {10, 10, 255, 255, 30, 30}},
     };
     for (const auto &c : cases) {
