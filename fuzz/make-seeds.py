@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Writes the seed inputs of the fuzz targets: small bitmaps of every depth
-and header kind, and small TIFF files in both byte orders."""
+and header kind, and small TIFF files in both byte orders (read_fuzzer);
+bitmaps with the arguments of the processing calls (process_fuzzer)."""
 import os
 import struct
 
@@ -85,9 +86,33 @@ SEEDS = {
     'packbits-mm.tif': tiff(True, 4, 2, 8, 1, 32773, 1, bytes([0xFD, 7, 0x03, 1, 2, 3, 4])),
 }
 
+
+
+def process_input(depth, width, height, to_width, to_height, flags=0, palette=2, grey=0, interpolation=1,
+                  choices=0, angle=12, region=(0, 0, 0, 0), level=128):
+    """An input of process_fuzzer: 16 control bytes (see process_fuzzer.cpp) and
+    the bytes that fill the palette and the rows."""
+    control = bytes([{1: 0, 4: 1, 8: 2, 24: 3}[depth] | flags, width - 1, height - 1, palette, 0, grey,
+                     to_width - 1, to_height - 1, interpolation, choices, angle & 255,
+                     region[0] + 8, region[1] + 8, region[2], region[3], level])
+    return control + bytes((i * 29 + (i >> 5) * 7) & 255 for i in range(1024))
+
+
+PROCESS_SEEDS = {
+    'bits-bilinear': process_input(1, 13, 5, 26, 10),
+    'bits-region': process_input(1, 17, 9, 5, 4, choices=0x45, region=(2, 1, 9, 5)),
+    'nibbles': process_input(4, 7, 6, 14, 3, interpolation=0, choices=0x18),
+    'palette-cubic': process_input(8, 9, 7, 4, 11, interpolation=3, choices=0x24, angle=-30),
+    'grey-region': process_input(8, 20, 20, 10, 10, grey=1, choices=0x84 | 0x08, region=(3, 4, 8, 8)),
+    'rgb-bspline': process_input(24, 16, 12, 33, 25, interpolation=2, choices=0x10, angle=60),
+    'rgb-top-down-short': process_input(24, 11, 8, 5, 5, flags=0x0C, choices=0x04, region=(0, 0, 4, 4)),
+    'rgb-files': process_input(24, 6, 5, 12, 10, flags=0x30, choices=0x08),
+}
+
 if __name__ == '__main__':
-    folder = os.path.join(HERE, 'seeds', 'read_fuzzer')
-    os.makedirs(folder, exist_ok=True)
-    for name, data in SEEDS.items():
-        with open(os.path.join(folder, name), 'wb') as f:
-            f.write(data)
+    for target, seeds in (('read_fuzzer', SEEDS), ('process_fuzzer', PROCESS_SEEDS)):
+        folder = os.path.join(HERE, 'seeds', target)
+        os.makedirs(folder, exist_ok=True)
+        for name, data in seeds.items():
+            with open(os.path.join(folder, name), 'wb') as f:
+                f.write(data)

@@ -15,6 +15,9 @@
 #endif
 
 namespace orvo::cli {
+
+int runProcess(int argc, char **argv);  // process.cpp
+
 namespace {
 
 constexpr Command kCommands[] = {
@@ -22,6 +25,7 @@ constexpr Command kCommands[] = {
     {"decode", "decode one image of a file into a BMP file", runDecode},
     {"convert", "convert an image file into another format", runConvert},
     {"pages", "append, insert, replace or delete pages of a TIFF file", runPages},
+    {"process", "resize, rotate, convert the colour mode of or retouch an image", runProcess},
 };
 
 void printHelp(FILE *to) {
