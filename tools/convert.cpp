@@ -44,6 +44,14 @@ constexpr const char *kHelp =
     "      --interpolation K    nearest, bilinear, cubic or bspline\n"
     "      --pixel-correction M none, thin or thick\n"
     "      --convert-first      change the colour mode before scaling\n"
+    "      --method M           how colours are reduced: threshold, diffusion,\n"
+    "                           pattern or none (default diffusion)\n"
+    "      --threshold N        grey level 0..255 from which pixels become white\n"
+    "                           with --method threshold (default 127)\n"
+    "      --quantization Q     palette building: popularity, uniform or\n"
+    "                           median-cut (default popularity)\n"
+    "      --levels R,G,B       levels per colour of the palette (default 8,8,4\n"
+    "                           for 256 colours, 2,4,2 for 16)\n"
     "  -h, --help               show this help and exit\n"
     "\n"
     "Exit status: 0 when OUT was written, 1 when the conversion failed, 2 for a\n"
@@ -60,7 +68,9 @@ constexpr Name kTargets[] = {{"bmp", CMI_FORMAT_BMP}, {"dib", CMI_FORMAT_BMP},  
 constexpr Name kModes[] = {{"bitmap", CMI_MODE_BITMAP}, {"16", CMI_MODE_16_COLOURS}, {"256", CMI_MODE_256_COLOURS},
                            {"gray", CMI_MODE_GRAYSCALE}, {"grey", CMI_MODE_GRAYSCALE}, {"rgb", CMI_MODE_RGB}};
 constexpr Name kSampling[] = {{"444", 37}, {"422", 38}, {"420", 39}};
-constexpr Name kInterpolation[] = {{"nearest", 8}, {"bilinear", 9}, {"cubic", 10}, {"bspline", 11}};
+constexpr Name kInterpolation[] = {{"nearest", 8}, {"bilinear", 9}, {"bspline", 10}, {"cubic", 11}};
+constexpr Name kMethods[] = {{"none", 0}, {"threshold", 19}, {"diffusion", 20}, {"pattern", 21}};
+constexpr Name kQuantization[] = {{"popularity", 22}, {"uniform", 23}, {"median-cut", 24}};
 constexpr Name kCorrection[] = {{"none", 0}, {"thin", 12}, {"thick", 13}};
 
 template <size_t N>
@@ -90,7 +100,7 @@ int32_t formatOfExtension(std::string_view path) {
 int runConvert(int argc, char **argv) {
     enum : int {
         kPages = 256, kQuality, kSampling_, kInterlaced, kColorMode, kSize, kPlace,
-        kFill, kInterpolation_, kCorrection_, kConvertFirst,
+        kFill, kInterpolation_, kCorrection_, kConvertFirst, kMethod, kThreshold, kQuantization_, kLevels,
     };
     static const option kOptions[] = {
         {"to", required_argument, nullptr, 't'},
@@ -109,6 +119,10 @@ int runConvert(int argc, char **argv) {
         {"interpolation", required_argument, nullptr, kInterpolation_},
         {"pixel-correction", required_argument, nullptr, kCorrection_},
         {"convert-first", no_argument, nullptr, kConvertFirst},
+        {"method", required_argument, nullptr, kMethod},
+        {"threshold", required_argument, nullptr, kThreshold},
+        {"quantization", required_argument, nullptr, kQuantization_},
+        {"levels", required_argument, nullptr, kLevels},
         {"help", no_argument, nullptr, 'h'},
         {nullptr, 0, nullptr, 0},
     };
@@ -181,6 +195,28 @@ int runConvert(int argc, char **argv) {
             list.add("morphologicalOperation", code);
             break;
         case kConvertFirst: list.add("internalOperation", 47); break;
+        case kMethod:
+            if (!lookup(kMethods, optarg, code)) return bad("method", optarg);
+            list.add("modeMethod", code);
+            break;
+        case kThreshold:
+            if (!parseNumbers(optarg, ',', 1, numbers) || numbers[0] < 0 || numbers[0] > 255) {
+                return bad("threshold", optarg);
+            }
+            list.add("modeValue", numbers[0]);
+            break;
+        case kQuantization_:
+            if (!lookup(kQuantization, optarg, code)) return bad("quantization", optarg);
+            list.add("colourQuantization", code);
+            break;
+        case kLevels:
+            if (!parseNumbers(optarg, ',', 3, numbers) || numbers[0] < 2 || numbers[1] < 2 || numbers[2] < 2) {
+                return bad("levels", optarg);
+            }
+            list.add("modeLevel", numbers[0]);
+            list.add("modeLevel2", numbers[1]);
+            list.add("modeLevel3", numbers[2]);
+            break;
         case 'h': std::fputs(kHelp, stdout); return kSuccess;
         default: return refusedOption("convert", argv, c);
         }

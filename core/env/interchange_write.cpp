@@ -4,8 +4,10 @@
 // Files are written beside their final name and renamed over it only when
 // complete, so a failed write leaves no file behind and an existing file
 // unchanged.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -17,6 +19,11 @@
 #include "core/env/object.h"
 #include "core/env/palette.h"
 #include "core/formats/bmp.h"
+#include "core/process/colourmode.h"
+#include "core/process/frame.h"
+#include "core/process/geometry.h"
+#include "core/process/planes.h"
+#include "core/process/point.h"
 #include "orvo/orvocore.h"
 #include "platform/file.h"
 
@@ -193,6 +200,15 @@ bool hasPalette(DataObject *image) {
     return lut != nullptr && lut->get(Attr::xDimension) > 0 && lut->get(Attr::bDimension) >= 3;
 }
 
+// A page without palette, or whose palette starts black then white.
+bool blackOnWhitePalette(Environment *env, DataObject *page) {
+    if (!hasPalette(page)) return true;
+    PaletteData palette;
+    if (readPalette(env, page, &palette) != kOk || palette.entries < 2) return palette.entries == 0;
+    return palette.red[0] == 0 && palette.green[0] == 0 && palette.blue[0] == 0 && palette.red[1] == 255 &&
+           palette.green[1] == 255 && palette.blue[1] == 255;
+}
+
 bool isFax(int32_t compression) {
     return compression == code::kFaxT4OneD || compression == code::kFaxT4TwoD || compression == code::kFaxT6 ||
            compression == code::kFaxModifiedHuffman;
@@ -224,6 +240,14 @@ int writePages(Environment *env, DataObject *composite, const char *fileName, in
         for (int32_t i = 0; i < count; ++i) {
             DataObject *page;
             if (int code = compositeGet(env, composite, i, &page)) return code;
+            if (isFax(o.compression) && blackOnWhitePalette(env, page)) {
+                // Fax pages store 1 for black.
+                DataObject *inverted = deriveImage(env, page);
+                if (inverted == nullptr) return lastError(env);
+                if (int code = invertImage(env, page, inverted)) return code;
+                if (int code = compositeSet(env, inverted, composite, i)) return code;
+                page = inverted;
+            }
             if (int code = preparePage(env, page, o)) return code;
         }
         const CmiAttribute list[] = {{"compression", o.compression}};
@@ -242,6 +266,13 @@ int writePages(Environment *env, DataObject *composite, const char *fileName, in
         return writeImage(env, first, fileName, format, list);
     }
     case code::kFormatJPEG: {
+        if (first->get(Attr::bDimension) == 1 && hasPalette(first)) {
+            // Palette pictures go out as the grey levels of their colours.
+            if (first->get32(Attr::dataPrecision) != 8) return fail(env, kRefusedArgument);
+            DataObject *grey;
+            if (int code = convertColourMode(env, first, kModeGray, {}, &grey)) return code;
+            first = grey;
+        }
         const CmiAttribute list[] = {{"quarityFactor", o.quality}, {"samplingFactor", o.samplingFactor}};
         return writeImage(env, first, fileName, format, list);
     }
@@ -428,19 +459,35 @@ int32_t readableFormat(int32_t external) {
 // The options of a conversion beyond those of writing.
 struct ConvertOptions {
     int64_t width = 0, height = 0;  // canvas, 0 keeps the size
+    Box rectangle;                  // where the page is scaled to on the canvas
+    int32_t interpolation = kNearest;
+    int32_t morphology = 0;
     int32_t colourMode = 0;         // 0 keeps the mode
+    int32_t operation = 46;         // 46 scale then convert, 47 convert then scale
+    int32_t levels[3] = {-1, -1, -1};
     int32_t index = 0, entries = 1; // pages of a TIFF source
 };
 
 bool readConvertOptions(int32_t source, int32_t target, const CmiAttribute *attrs, int32_t count, ConvertOptions *c) {
     if (const CmiAttribute *p = findOption(attrs, count, "xDimension")) c->width = p->value;
     if (const CmiAttribute *p = findOption(attrs, count, "yDimension")) c->height = p->value;
+    if (c->width < 0 || c->height < 0 || c->width > INT32_MAX || c->height > INT32_MAX) return false;
     if (const CmiAttribute *p = findOption(attrs, count, "interpolation")) {
         if (p->value < 8 || p->value > 11) return false;
+        c->interpolation = interpolationCode(static_cast<int32_t>(p->value));
     }
     if (const CmiAttribute *p = findOption(attrs, count, "morphologicalOperation")) {
         if (p->value != 0 && p->value != 12 && p->value != 13) return false;
+        c->morphology = morphologyCode(static_cast<int32_t>(p->value));
     }
+    int64_t rect[4] = {0, 0, 0, 0};
+    const char *const rectNames[4] = {"destinationXPoint", "destinationYPoint", "destinationWidth",
+                                      "destinationHeight"};
+    for (int i = 0; i < 4; ++i) {
+        if (const CmiAttribute *p = findOption(attrs, count, rectNames[i])) rect[i] = static_cast<int32_t>(p->value);
+    }
+    c->rectangle = {rect[0], rect[1], rect[2] > 0 ? rect[2] : c->width, rect[3] > 0 ? rect[3] : c->height};
+    readFillLevels(attrs, count, c->levels);
     if (const CmiAttribute *p = findOption(attrs, count, "colorMode")) {
         if (p->value != 0 && (p->value < CMI_MODE_BITMAP || p->value > CMI_MODE_RGB)) return false;
         if (target == code::kFormatJPEG && p->value >= CMI_MODE_BITMAP && p->value <= CMI_MODE_256_COLOURS) return false;
@@ -449,6 +496,7 @@ bool readConvertOptions(int32_t source, int32_t target, const CmiAttribute *attr
     }
     if (const CmiAttribute *p = findOption(attrs, count, "internalOperation")) {
         if (p->value != 46 && p->value != 47) return false;
+        c->operation = static_cast<int32_t>(p->value);
     }
     if (source == code::kFormatTIFF) {
         if (const CmiAttribute *p = findOption(attrs, count, "index")) c->index = static_cast<int32_t>(p->value);
@@ -476,6 +524,105 @@ int adjustPage(Environment *env, DataObject *page, int32_t source) {
     case code::kFormatSIA: return setGreyPalette(env, page, true);
     default: return kOk;
     }
+}
+
+// A new image of the canvas size derived from `page`, filled with the
+// levels when the rectangle does not cover it.  Bitmaps read with byte
+// boundaries keep their rows a multiple of 8 wide.
+int makeCanvas(Environment *env, DataObject *page, const ConvertOptions &c, DataObject **canvas) {
+    *canvas = nullptr;
+    const bool padded = envAttr(env, EnvAttr::byteBoundary) != 0 && page->get32(Attr::dataType) == code::kBoolean;
+    const int64_t stored = padded ? (c.width + 7) / 8 * 8 : c.width;
+    const CmiAttribute list[] = {{"xDimension", static_cast<intptr_t>(stored)},
+                                 {"yDimension", static_cast<intptr_t>(c.height)},
+                                 {"widthByteBoundary", padded ? static_cast<intptr_t>(c.width) : 0}};
+    DataObject *image = deriveImage(env, page, list);
+    if (image == nullptr) return lastError(env);
+    const Box &r = c.rectangle;
+    if (r.x != 0 || r.y != 0 || r.width != c.width || r.height != c.height) {
+        Planes planes;
+        if (int code = planes.open(env, image, true)) return code;
+        const int32_t precision = image->get32(Attr::dataPrecision);
+        for (int64_t b = 0; b < planes.bands(); ++b) {
+            int32_t level = b < 3 ? c.levels[b] : -1;
+            if (level < 0) level = defaultFillLevel(env, image);
+            uint8_t sample = static_cast<uint8_t>(level);
+            if (precision == 1) sample = level != 0 ? 1 : 0;
+            else if (precision == 4) sample = static_cast<uint8_t>(level & 15);
+            // Padding columns of bitmap rows stay clear.
+            for (int64_t y = 0; y < planes.height(); ++y) {
+                std::memset(planes.row(b, y), sample, static_cast<size_t>(c.width));
+            }
+        }
+        if (int code = planes.close()) return code;
+    }
+    *canvas = image;
+    return kOk;
+}
+
+int64_t trueWidth(const DataObject *image) {
+    const intptr_t bounded = image->get(Attr::widthByteBoundary);
+    return bounded > 0 && image->get32(Attr::dataType) == code::kBoolean ? bounded : image->get(Attr::xDimension);
+}
+
+// Scales the whole page into the rectangle of a canvas; pages that already
+// fill it pass unchanged.
+int scalePage(Environment *env, DataObject *page, const ConvertOptions &c, DataObject **scaled) {
+    const Box &r = c.rectangle;
+    if (trueWidth(page) == c.width && page->get(Attr::yDimension) == c.height && r.x == 0 && r.y == 0 &&
+        r.width == c.width && r.height == c.height) {
+        *scaled = page;
+        return kOk;
+    }
+    DataObject *canvas;
+    if (int code = makeCanvas(env, page, c, &canvas)) return code;
+    setEnvAttr(env, EnvAttr::interpolation, c.interpolation);
+    setEnvAttr(env, EnvAttr::morphologicalOperation, c.morphology);
+    const Box whole{0, 0, trueWidth(page), page->get(Attr::yDimension)};
+    if (int code = resizeImage(env, page, canvas, &whole, &r)) return code;
+    *scaled = canvas;
+    return kOk;
+}
+
+// Scaling into a canvas and colour-mode conversion of one page, in the
+// order the options ask for.
+int transformPage(Environment *env, DataObject *page, const ConvertOptions &c, std::span<const CmiAttribute> options,
+                  DataObject **result) {
+    const bool scale = c.width != 0 || c.height != 0;
+    DataObject *current = page;
+    auto convert = [&]() -> int {
+        if (c.colourMode == 0) return kOk;
+        return convertColourMode(env, current, c.colourMode, options, &current);
+    };
+    if (c.operation == 47) {
+        if (int code = convert()) return code;
+        if (scale) {
+            if (int code = scalePage(env, current, c, &current)) return code;
+        }
+    } else {
+        if (scale) {
+            if (int code = scalePage(env, current, c, &current)) return code;
+        }
+        if (int code = convert()) return code;
+        const Box &r = c.rectangle;
+        if (scale && c.colourMode != 0 && current != page &&
+            (r.x != 0 || r.y != 0 || r.width != c.width || r.height != c.height)) {
+            // Conversions that spread across pixels (dithering) reach into
+            // the fill: the rectangle goes onto a clean canvas.
+            DataObject *fresh, *part;
+            if (int code = makeCanvas(env, current, c, &fresh)) return code;
+            Box clipped{std::max<int64_t>(r.x, 0), std::max<int64_t>(r.y, 0), 0, 0};
+            clipped.width = std::min<int64_t>(r.x + r.width, c.width) - clipped.x;
+            clipped.height = std::min<int64_t>(r.y + r.height, c.height) - clipped.y;
+            if (clipped.width > 0 && clipped.height > 0) {
+                if (int code = extractRegion(env, current, clipped, &part)) return code;
+                if (int code = pasteRegion(env, part, fresh, clipped.x, clipped.y)) return code;
+            }
+            current = fresh;
+        }
+    }
+    *result = current;
+    return kOk;
 }
 
 int32_t fileFormatConvert(const char *from, const char *to, int32_t sourceFormat, int32_t targetFormat,
@@ -521,9 +668,25 @@ int32_t fileFormatConvert(const char *from, const char *to, int32_t sourceFormat
             if (int code = compositeGet(env, composite, i, &page)) return code;
             if (int code = adjustPage(env, page, source)) return code;
         }
-        // Scaling into a canvas and colour-mode conversion are the work of
-        // the processing operators, which this build does not have yet.
-        if (c.width != 0 || c.height != 0 || c.colourMode != 0) return fail(env, kNonPermissibleOption);
+        if (c.width != 0 || c.height != 0 || c.colourMode != 0) {
+            // A canvas size of 0 on one axis keeps the page's size on it.
+            const std::span<const CmiAttribute> options(attrs, attrs != nullptr ? static_cast<size_t>(count) : 0);
+            for (int32_t i = 0; i < composite->get(Attr::xDimension); ++i) {
+                DataObject *page, *done;
+                if (int code = compositeGet(env, composite, i, &page)) return code;
+                ConvertOptions own = c;
+                if (own.width != 0 || own.height != 0) {
+                    if (own.width == 0) own.width = trueWidth(page);
+                    if (own.height == 0) own.height = page->get(Attr::yDimension);
+                    if (own.rectangle.width <= 0) own.rectangle.width = own.width;
+                    if (own.rectangle.height <= 0) own.rectangle.height = own.height;
+                }
+                if (int code = transformPage(env, page, own, options, &done)) return code;
+                if (done != page) {
+                    if (int code = compositeSet(env, done, composite, i)) return code;
+                }
+            }
+        }
         return writePages(env, composite, to, target, o);
     };
     if (int code = run()) *status = code;

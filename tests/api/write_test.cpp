@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "orvo/orvocore.h"
 #include "tests/support/images.h"
@@ -93,6 +94,110 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(RoundTrip{"bmp_palette", CMI_FORMAT_BMP, {}, false},
                     RoundTrip{"bmp_rgb", CMI_FORMAT_BMP, {}, true},
                     RoundTrip{"bmp_run_length", CMI_FORMAT_BMP, {{"compression", CMI_COMPRESSION_BMP_RLE}}, false}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+// The expected picture of a conversion, from the source picture.
+using Expect = Rgb (*)(const Rgb &source);
+
+struct ConvertCase {
+    const char *name;
+    std::vector<CmiAttribute> options;
+    int depth;                // bits per pixel of the result
+    Expect expect;            // null: only the depth is checked
+};
+
+Rgb pixelAt(const Rgb &image, int x, int y, Rgb *out) {
+    const size_t at = (static_cast<size_t>(y) * image.width + x) * 3;
+    out->pixels.insert(out->pixels.end(), image.pixels.begin() + at, image.pixels.begin() + at + 3);
+    return *out;
+}
+
+class ConvertTransforms : public WriteFiles, public testing::WithParamInterface<ConvertCase> {};
+
+TEST_P(ConvertTransforms, ScaleAndColourModeReachTheFile) {
+    const ConvertCase &c = GetParam();
+    const std::string in = (dir_ / "in.bmp").string(), out = (dir_ / "out.bmp").string();
+    {
+        const std::vector<uint8_t> bytes = rgb24File();
+        std::ofstream(in, std::ios::binary).write(reinterpret_cast<const char *>(bytes.data()),
+                                                  static_cast<std::streamsize>(bytes.size()));
+    }
+    int32_t status = -7;
+    ASSERT_EQ(CmiFileFormatConvert(in.c_str(), out.c_str(), CMI_FORMAT_BMP, CMI_FORMAT_BMP, c.options.data(),
+                                   static_cast<int32_t>(c.options.size()), &status),
+              0);
+    const std::vector<uint8_t> file = orvo::test::readFile(out);
+    ASSERT_GT(file.size(), 54u);
+    EXPECT_EQ(file[28], c.depth);
+    if (c.expect == nullptr) return;
+    HGLOBAL source = readBitmap(rgb24File()), result = readBitmap(file);
+    Rgb original, converted;
+    ASSERT_TRUE(orvo::test::handleToRgb(source, &original));
+    ASSERT_TRUE(orvo::test::handleToRgb(result, &converted));
+    const Rgb expected = c.expect(original);
+    EXPECT_EQ(converted.width, expected.width);
+    EXPECT_EQ(converted.height, expected.height);
+    EXPECT_TRUE(converted.pixels == expected.pixels);
+    GlobalFree(source);
+    GlobalFree(result);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, ConvertTransforms,
+    testing::Values(
+        ConvertCase{"double_size_nearest", {{"xDimension", 10}, {"yDimension", 6}}, 24,
+                    [](const Rgb &s) {
+                        Rgb e{10, 6, {}};
+                        for (int y = 0; y < 6; ++y)
+                            for (int x = 0; x < 10; ++x) pixelAt(s, x / 2, y / 2, &e);
+                        return e;
+                    }},
+        ConvertCase{"width_only_keeps_height", {{"xDimension", 10}}, 24,
+                    [](const Rgb &s) {
+                        Rgb e{10, 3, {}};
+                        for (int y = 0; y < 3; ++y)
+                            for (int x = 0; x < 10; ++x) pixelAt(s, x / 2, y, &e);
+                        return e;
+                    }},
+        ConvertCase{"rectangle_on_filled_canvas",
+                    {{"xDimension", 7}, {"yDimension", 5}, {"destinationXPoint", 1}, {"destinationYPoint", 1},
+                     {"destinationWidth", 5}, {"destinationHeight", 3}, {"constantLevel", 10},
+                     {"constantLevel2", 20}, {"constantLevel3", 30}},
+                    24,
+                    [](const Rgb &s) {
+                        Rgb e{7, 5, {}};
+                        for (int y = 0; y < 5; ++y)
+                            for (int x = 0; x < 7; ++x) {
+                                if (x >= 1 && x <= 5 && y >= 1 && y <= 3) pixelAt(s, x - 1, y - 1, &e);
+                                else e.pixels.insert(e.pixels.end(), {10, 20, 30});
+                            }
+                        return e;
+                    }},
+        ConvertCase{"grey", {{"colorMode", CMI_MODE_GRAYSCALE}}, 8,
+                    [](const Rgb &s) {
+                        Rgb e{s.width, s.height, {}};
+                        for (size_t i = 0; i < s.pixels.size(); i += 3) {
+                            const int v = (s.pixels[i] * 9794 + s.pixels[i + 1] * 19222 + s.pixels[i + 2] * 3751 +
+                                           16384) >> 15;
+                            e.pixels.insert(e.pixels.end(), {uint8_t(v), uint8_t(v), uint8_t(v)});
+                        }
+                        return e;
+                    }},
+        ConvertCase{"bitmap_by_threshold", {{"colorMode", CMI_MODE_BITMAP}, {"modeMethod", 19}, {"modeValue", 60}},
+                    1,
+                    [](const Rgb &s) {
+                        Rgb e{s.width, s.height, {}};
+                        for (size_t i = 0; i < s.pixels.size(); i += 3) {
+                            const int v = (s.pixels[i] * 9794 + s.pixels[i + 1] * 19222 + s.pixels[i + 2] * 3751 +
+                                           16384) >> 15;
+                            const uint8_t level = v >= 60 ? 255 : 0;
+                            e.pixels.insert(e.pixels.end(), {level, level, level});
+                        }
+                        return e;
+                    }},
+        ConvertCase{"palette_then_scale", {{"colorMode", CMI_MODE_256_COLOURS}, {"xDimension", 3},
+                                           {"internalOperation", 47}},
+                    8, nullptr}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(WriteFiles, RefusalsAndFailuresLeaveNoFile) {

@@ -68,10 +68,17 @@ check unknown-target 2 "format 'xyz'"        convert "$samples/gradient.bmp" out
 check no-extension   2 "use --to"            convert "$samples/gradient.bmp" out.x
 check missing-folder 1 "status 25"           convert "$samples/gradient.bmp" no/such/dir/out.bmp
 check sia-target     2 "no format"           convert "$samples/gradient.bmp" out.sia
-check scaling        1 "status 12"           convert "$samples/gradient.bmp" scaled.tif --size 10x10
+check gif-no-lzw     1 "status 12"           convert "$samples/palette8.bmp" refused.gif
 check bad-size       2 "size '10'"           convert "$samples/gradient.bmp" x.tif --size 10
 check bad-pages      2 "pages '0:1'"         convert "$samples/gradient.bmp" x.tif --pages 0:1
-[ -e scaled.tif ] && fail "a refused conversion left scaled.tif"
+[ -e refused.gif ] && fail "a refused conversion left refused.gif"
+
+# Scaling into a canvas and changing the colour mode on the way.
+"$orvo" convert "$samples/gradient.bmp" scaled.tif --size 30x20 --interpolation bilinear --color-mode gray ||
+    fail "scaled conversion"
+"$orvo" info scaled.tif | grep -q '^  image 1: 30 x 20' || fail "scaled.tif is not 30 x 20"
+"$orvo" convert "$samples/gradient.bmp" dithered.bmp --color-mode bitmap --method pattern || fail "dithering"
+"$orvo" info dithered.bmp | grep -q 'colour mode bitmap' || fail "dithered.bmp is not a bitmap"
 
 # Page editing.
 pages() { "$orvo" info "$1" | sed -n 's/.*, \([0-9]*\) images\{0,1\}$/\1/p'; }
