@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # demo.sh - the main job on the bundled samples: install what is missing,
 # build the release `orvo` command and library, then for each sample inquire
-# it, decode it to a new BMP file, convert it to a PackBits TIFF and back, and
-# inquire the results.
+# it, decode it to a new BMP file, convert it to a PackBits TIFF and back,
+# process it (half size, a 17 degree turn, 16 dithered colours) and inquire
+# the results.
 #
 #   ./scripts/demo.sh [SAMPLE...]   sample names in samples/ (default: gradient palette8)
 #
@@ -42,6 +43,16 @@ for sample in "$@"; do
     echo "-- orvo convert $tiff $back"
     "$orvo" convert "$tiff" "$back"
     "$orvo" info "$back"
+    base=$out/${sample%.bmp}
+    echo "-- orvo process resize $in $base.half.bmp --scale 50%"
+    "$orvo" process resize "$in" "$base.half.bmp" --scale 50%
+    "$orvo" info "$base.half.bmp"
+    echo "-- orvo process rotate $in $base.turned.tif --angle 17"
+    "$orvo" process rotate "$in" "$base.turned.tif" --angle 17
+    "$orvo" info "$base.turned.tif"
+    echo "-- orvo process indexed16 $base.turned.tif $base.16.bmp --dither diffusion"
+    "$orvo" process indexed16 "$base.turned.tif" "$base.16.bmp" --dither diffusion
+    "$orvo" info "$base.16.bmp"
 done
 
 echo
