@@ -13,6 +13,7 @@
 
 #include "core/env/access.h"
 #include "core/env/codes.h"
+#include "core/env/interleave.h"
 #include "core/formats/tiff.h"
 
 namespace orvo {
@@ -526,11 +527,7 @@ int readSamplesPart(Environment *env, const TiffFile &file, const Directory &d, 
                     (code = writeRow(out, 2 * plane + y * dx, &blue)) != kOk) {
                     break;
                 }
-                for (int64_t i = 0; i < n; ++i) {
-                    red[i] = src[3 * i];
-                    green[i] = src[3 * i + 1];
-                    blue[i] = src[3 * i + 2];
-                }
+                splitTriples(src, static_cast<size_t>(n), red, green, blue);
                 continue;
             }
             for (int64_t b = 0; code == kOk && b < d.bands; ++b) {

@@ -21,6 +21,7 @@
 
 #include "core/env/access.h"
 #include "core/env/codes.h"
+#include "core/env/interleave.h"
 #include "core/formats/tiff.h"
 
 namespace orvo {
@@ -591,11 +592,7 @@ int packSamples(Environment *env, DataAccess *out, const Page &page) {
                     if (int code = readRow(in.get(), rowElement, &red)) return code;
                     if (int code = readRow(in.get(), page.bandElements + rowElement, &green)) return code;
                     if (int code = readRow(in.get(), 2 * page.bandElements + rowElement, &blue)) return code;
-                    for (int64_t i = 0; i < count; ++i) {
-                        dst[3 * i] = red[i];
-                        dst[3 * i + 1] = green[i];
-                        dst[3 * i + 2] = blue[i];
-                    }
+                    mergeTriples(red, green, blue, static_cast<size_t>(count), dst);
                 } else if (interleaved) {
                     for (uint16_t b = 0; b < page.samples; ++b) {
                         if (int code = readRow(in.get(), b * page.bandElements + rowElement, &row)) return code;
