@@ -57,11 +57,6 @@ constexpr const char *kHelp =
     "Exit status: 0 when OUT was written, 1 when the conversion failed, 2 for a\n"
     "wrong command line.\n";
 
-struct Name {
-    const char *name;
-    int32_t code;
-};
-
 constexpr Name kTargets[] = {{"bmp", CMI_FORMAT_BMP}, {"dib", CMI_FORMAT_BMP},   {"tif", CMI_FORMAT_TIFF},
                              {"tiff", CMI_FORMAT_TIFF}, {"jpg", CMI_FORMAT_JPEG}, {"jpeg", CMI_FORMAT_JPEG},
                              {"gif", CMI_FORMAT_GIF},   {"pcx", CMI_FORMAT_PCX},  {"png", CMI_FORMAT_PNG}};
@@ -72,17 +67,6 @@ constexpr Name kInterpolation[] = {{"nearest", 8}, {"bilinear", 9}, {"bspline", 
 constexpr Name kMethods[] = {{"none", 0}, {"threshold", 19}, {"diffusion", 20}, {"pattern", 21}};
 constexpr Name kQuantization[] = {{"popularity", 22}, {"uniform", 23}, {"median-cut", 24}};
 constexpr Name kCorrection[] = {{"none", 0}, {"thin", 12}, {"thick", 13}};
-
-template <size_t N>
-bool lookup(const Name (&names)[N], std::string_view text, int32_t &code) {
-    for (const Name &n : names) {
-        if (text == n.name) {
-            code = n.code;
-            return true;
-        }
-    }
-    return false;
-}
 
 // The format named by the extension of `path`, or 0.
 int32_t formatOfExtension(std::string_view path) {

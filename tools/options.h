@@ -2,6 +2,7 @@
 // from the command line.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -20,6 +21,24 @@ class OptionList {
   private:
     std::vector<CmiAttribute> pairs_;
 };
+
+// A word of the command line and the code it stands for.
+struct Name {
+    const char *name;
+    int32_t code;
+};
+
+// The code of `text` in `names`; false when it is none of them.
+template <size_t N>
+bool lookup(const Name (&names)[N], std::string_view text, int32_t &code) {
+    for (const Name &n : names) {
+        if (text == n.name) {
+            code = n.code;
+            return true;
+        }
+    }
+    return false;
+}
 
 // The CMI_COMPRESSION_* code of a user's name for it (none, packbits, lzw,
 // mh, g3, g3-2d, g4, rle).

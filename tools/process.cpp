@@ -93,22 +93,6 @@ const char *optionName(int id) {
     return "?";
 }
 
-struct Name {
-    const char *name;
-    int32_t code;
-};
-
-template <size_t N>
-bool lookup(const Name (&names)[N], std::string_view text, int32_t &code) {
-    for (const Name &n : names) {
-        if (text == n.name) {
-            code = n.code;
-            return true;
-        }
-    }
-    return false;
-}
-
 template <size_t N>
 bool lookup(const Name (&names)[N], std::string_view text, std::optional<int32_t> &code) {
     int32_t found = 0;

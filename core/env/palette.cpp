@@ -40,23 +40,23 @@ int clearPalette(Environment *env, DataObject *image) {
     return setAttributes(env, lut, list);
 }
 
-int readPalette(Environment *env, const DataObject *image, PaletteData *palette) {
+int readTable(Environment *env, DataObject *lut, PaletteData *palette) {
     palette->resize(0);
-    if (int code = checkObject(env, image)) return code;
-    DataObject *lut = image->lutObject();
-    if (lut == nullptr || checkObject(env, lut) != kOk) return kOk;
+    if (int code = checkObject(env, lut)) return code;
     const intptr_t entries = lut->get(Attr::xDimension);
     const intptr_t planes = lut->get(Attr::bDimension);
     if (entries <= 0 || planes <= 0 || !lut->inited()) return kOk;
-    if (entries > 65536 || storagePrecision(env, lut) != 8) return fail(env, kMismatchDataType);
-    std::vector<uint8_t> bytes(static_cast<size_t>(entries * std::min<intptr_t>(planes, 3)));
+    if (entries > 65536 || storagePrecision(env, lut) != 8 || lut->get32(Attr::dataType) != code::kNonnegativeInteger) {
+        return fail(env, kMismatchDataType);
+    }
+    const size_t n = static_cast<size_t>(entries);
+    std::vector<uint8_t> bytes(n * static_cast<size_t>(std::min<intptr_t>(planes, 3)));
     DataAccess *in;
     if (int code = openAccess(env, lut, AccessMode::Read, 0, {}, &in)) return code;
     int code = readBytes(in, 0, bytes.data(), bytes.size());
     int closed = closeAccess(env, in);
     if (code != kOk || closed != kOk) return code != kOk ? code : closed;
     palette->resize(static_cast<int32_t>(entries));
-    const size_t n = static_cast<size_t>(entries);
     const uint8_t *r = bytes.data();
     const uint8_t *g = planes >= 3 ? r + n : r;
     const uint8_t *b = planes >= 3 ? r + 2 * n : r;
@@ -66,15 +66,8 @@ int readPalette(Environment *env, const DataObject *image, PaletteData *palette)
     return kOk;
 }
 
-int writePalette(Environment *env, DataObject *image, const PaletteData &palette) {
-    if (int code = checkObject(env, image)) return code;
-    DataObject *lut = image->lutObject();
-    if (lut == nullptr || checkObject(env, lut) != kOk) {
-        lut = createObject(env, "oLUT", ObjectClass::LookupTable, nullptr);
-        if (lut == nullptr) return lastError(env);
-        image->put(Attr::lut, reinterpret_cast<intptr_t>(lut));
-    }
-    if (palette.entries <= 0) return clearPalette(env, image);
+int writeTable(Environment *env, DataObject *lut, const PaletteData &palette) {
+    if (int code = checkObject(env, lut)) return code;
     const CmiAttribute list[] = {{"bitOrder", code::kMostSignificantFirst}, {"dataType", code::kNonnegativeInteger},
                                  {"dataPrecision", 8}, {"bDimension", 3}, {"xDimension", palette.entries}};
     if (int code = setAttributes(env, lut, list)) return code;
@@ -88,6 +81,26 @@ int writePalette(Environment *env, DataObject *image, const PaletteData &palette
     int code = writeBytes(out, 0, planes.data(), planes.size());
     int closed = closeAccess(env, out);
     return code != kOk ? code : closed;
+}
+
+int readPalette(Environment *env, const DataObject *image, PaletteData *palette) {
+    palette->resize(0);
+    if (int code = checkObject(env, image)) return code;
+    DataObject *lut = image->lutObject();
+    if (lut == nullptr || checkObject(env, lut) != kOk) return kOk;
+    return readTable(env, lut, palette);
+}
+
+int writePalette(Environment *env, DataObject *image, const PaletteData &palette) {
+    if (int code = checkObject(env, image)) return code;
+    DataObject *lut = image->lutObject();
+    if (lut == nullptr || checkObject(env, lut) != kOk) {
+        lut = createObject(env, "oLUT", ObjectClass::LookupTable, nullptr);
+        if (lut == nullptr) return lastError(env);
+        image->put(Attr::lut, reinterpret_cast<intptr_t>(lut));
+    }
+    if (palette.entries <= 0) return clearPalette(env, image);
+    return writeTable(env, lut, palette);
 }
 
 }  // namespace orvo

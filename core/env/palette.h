@@ -28,6 +28,10 @@ struct PaletteData {
     }
 };
 
+// The three planes of a LookupTable object, and a new content for one.
+int readTable(Environment *env, DataObject *lut, PaletteData *palette);
+int writeTable(Environment *env, DataObject *lut, const PaletteData &palette);
+
 // Reads `image`'s palette; 0 entries when it has none (or an empty one).
 // Palettes of fewer than three planes repeat their first plane.
 int readPalette(Environment *env, const DataObject *image, PaletteData *palette);

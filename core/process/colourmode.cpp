@@ -109,51 +109,6 @@ struct PlanePair {
     }
 };
 
-// Three planes of a LookupTable object; entries beyond what it holds are
-// black.
-int readTable(Environment *env, DataObject *lut, PaletteData *palette) {
-    palette->resize(0);
-    if (int code = checkObject(env, lut)) return code;
-    const intptr_t entries = lut->get(Attr::xDimension);
-    const intptr_t planes = lut->get(Attr::bDimension);
-    if (entries <= 0 || planes <= 0 || !lut->inited()) return kOk;
-    if (entries > 65536 || storagePrecision(env, lut) != 8 || lut->get32(Attr::dataType) != code::kNonnegativeInteger) {
-        return fail(env, kMismatchDataType);
-    }
-    const size_t n = static_cast<size_t>(entries);
-    std::vector<uint8_t> bytes(n * static_cast<size_t>(std::min<intptr_t>(planes, 3)));
-    DataAccess *in;
-    if (int code = openAccess(env, lut, AccessMode::Read, 0, {}, &in)) return code;
-    int code = readBytes(in, 0, bytes.data(), bytes.size());
-    int closed = closeAccess(env, in);
-    if (code != kOk || closed != kOk) return code != kOk ? code : closed;
-    palette->resize(static_cast<int32_t>(entries));
-    const uint8_t *r = bytes.data();
-    const uint8_t *g = planes >= 3 ? r + n : r;
-    const uint8_t *b = planes >= 3 ? r + 2 * n : r;
-    std::copy(r, r + n, palette->red.begin());
-    std::copy(g, g + n, palette->green.begin());
-    std::copy(b, b + n, palette->blue.begin());
-    return kOk;
-}
-
-int writeTable(Environment *env, DataObject *lut, const PaletteData &palette) {
-    if (int code = checkObject(env, lut)) return code;
-    const CmiAttribute list[] = {{"bitOrder", code::kMostSignificantFirst}, {"dataType", code::kNonnegativeInteger},
-                                 {"dataPrecision", 8}, {"bDimension", 3}, {"xDimension", palette.entries}};
-    if (int code = setAttributes(env, lut, list)) return code;
-    const size_t n = static_cast<size_t>(palette.entries);
-    std::vector<uint8_t> planes(n * 3);
-    std::copy_n(palette.red.begin(), n, planes.begin());
-    std::copy_n(palette.green.begin(), n, planes.begin() + static_cast<ptrdiff_t>(n));
-    std::copy_n(palette.blue.begin(), n, planes.begin() + static_cast<ptrdiff_t>(2 * n));
-    DataAccess *out;
-    if (int code = openAccess(env, lut, AccessMode::Write, 0, {}, &out)) return code;
-    int code = writeBytes(out, 0, planes.data(), planes.size());
-    int closed = closeAccess(env, out);
-    return code != kOk ? code : closed;
-}
-
 bool validLevels(const Levels &levels, int32_t bands, int32_t maximum) {
     for (int32_t b = 0; b < std::min(bands, 3); ++b) {
         // A level above maximum + 1 would make the step between levels 0.

@@ -1,9 +1,8 @@
-// Geometric operators (Part 4.2): resize with four kernels and the pixel
+// Geometric operators: resize with four kernels and the pixel
 // correction of bitmaps, quarter turns and mirrors, polynomial warps.
 //
 // Every operator works on whole planes (Planes): bytes per sample, boolean
-// samples unpacked to 0 and 1.  Arithmetic is the specification's fixed
-// point: weights are integers in 1/256, products of an x and a y weight in
+// samples unpacked to 0 and 1.  Arithmetic is fixed point: weights are integers in 1/256, products of an x and a y weight in
 // 1/65536, one rounding shift per sample.
 //
 // Resize computes, per call, the source indices and weights of every
@@ -11,7 +10,7 @@
 // and cubic kernels on 8-bit samples the horizontal sums of a source row
 // (Σ p × wx, exact integers) are computed once into an int32 row cache and
 // reused by every destination row that needs that source row; the vertical
-// sum over the cached rows is then the specification's formula unchanged,
+// sum over the cached rows is then the defining formula unchanged,
 // because it adds horizontal sums first and weights them by row.
 //
 // Warps compute per-column terms once and walk the destination in tiles,
@@ -55,7 +54,7 @@ int checkPair(Environment *env, DataObject *source, DataObject *destination) {
     return kOk;
 }
 
-// The alignment rule of Part 4.1: with "matchPointState" 1, source sample
+// The alignment rule of sample copies: with "matchPointState" 1, source sample
 // (x, y) lands on destination sample (x + dxm - sxm, y + dym - sym).
 void matchOffset(const Environment *env, const DataObject *source, const DataObject *destination, int64_t *dx,
                  int64_t *dy) {
@@ -477,8 +476,8 @@ int warpAffine(Environment *env, DataObject *source, DataObject *destination, co
     } catch (const std::bad_alloc &) {
         return closePair(in, out, fail(env, kSystemError));
     }
-    // Per-column terms: with them sx = (P0 + P1 x) + P2 y, the
-    // specification's sum in its own order.
+    // Per-column terms: with them sx = (P0 + P1 x) + P2 y, the defining
+    // sum in its own order.
     for (int64_t x = 0; x < dw; ++x) {
         const double xx = static_cast<double>(x - ox);
         columnX[static_cast<size_t>(x)] = xRow[0] + xRow[1] * xx;
@@ -525,7 +524,7 @@ int warpAffine(Environment *env, DataObject *source, DataObject *destination, co
         for (int64_t b = 0; b < row.bands; ++b) row.destination[b] = out.row(b, y);
         row.count = dw;
         // Σ c[k] × monomial k in the order 1, x, y, x², xy, y², x³, x²y,
-        // xy², y³, x³y, x²y², xy³, x²y³, x³y², x³y³ (Part 4.7).
+        // xy², y³, x³y, x²y², xy³, x²y³, x³y², x³y³ (the distortions' order).
         const double y2 = yy * yy, y3 = y2 * yy;
         for (int64_t x = 0; x < dw; ++x) {
             const double *p = &powers[static_cast<size_t>(3 * x)];

@@ -1,11 +1,11 @@
-// The geometric exports of Part 4.2 (ordinals 8 to 14): resize, quarter
+// The geometric exports (ordinals 8 to 14): resize, quarter
 // turns, rotation by any angle, mirrors, skew, subsample and the constant
 // fill.  Each checks its arguments first (status -100, nothing locked),
-// then runs the frame of Part 4.1 through ProcessCall: one lock of the
+// then runs the processing frame through ProcessCall: one lock of the
 // input, one environment, image objects, the operators of geometry.h, a
 // new packed bitmap.
 //
-// Canvases and results that the specification places on caller-side
+// Canvases and results that live on caller-side
 // buffers ("repository" 9, "applicationAddressSpace") use WorkBuffer
 // blocks declared before the ProcessCall, so they outlive the environment
 // and every object made on them.

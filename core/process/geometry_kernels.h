@@ -23,7 +23,7 @@ struct ResizeAxis {
     std::vector<int32_t> weight;
 };
 
-// The coordinate mapping of Part 4.2 for one axis: source size and offset,
+// The resize coordinate mapping for one axis: source size and offset,
 // destination size and offset, the destination's and the source's extent.
 int buildAxis(int32_t kernel, int64_t sourceSize, int64_t sourceOffset, int64_t destinationSize,
               int64_t destinationOffset, int64_t destinationLimit, int64_t sourceLimit, ResizeAxis *axis);

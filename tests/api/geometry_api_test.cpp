@@ -1,5 +1,5 @@
 // The geometric exports (ordinals 8 to 14) through the public interface:
-// argument checks, the edge cases of Part 4.2, fills and placements, and
+// argument checks, the edge cases of each operation, fills and placements, and
 // bitmaps, which some of them parse with rows of whole bytes.
 #include <gtest/gtest.h>
 

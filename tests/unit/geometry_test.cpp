@@ -1,4 +1,4 @@
-// The geometric operators of Part 4.2 on small image objects: exact values
+// The geometric operators on small image objects: exact values
 // of the kernels, the pixel correction of bitmaps, quarter turns, warps, and
 // the SIMD kernels against their scalar references.
 #include <gtest/gtest.h>
@@ -207,7 +207,7 @@ TEST(Resize, MatchPointsShiftTheDestination) {
     EXPECT_EQ(samplesOf(env, to), (Samples{0, 5, 6, 0}));
 }
 
-// The specification's resize of 8-bit samples, one destination sample at a
+// The defining formulas of the resize of 8-bit samples, one destination sample at a
 // time, for the whole source onto the whole destination.
 Samples referenceResize(int32_t kernel, const Samples &source, int64_t sw, int64_t sh, int64_t bands, int64_t dw,
                         int64_t dh) {
