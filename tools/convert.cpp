@@ -57,9 +57,6 @@ constexpr const char *kHelp =
     "Exit status: 0 when OUT was written, 1 when the conversion failed, 2 for a\n"
     "wrong command line.\n";
 
-constexpr Name kTargets[] = {{"bmp", CMI_FORMAT_BMP}, {"dib", CMI_FORMAT_BMP},   {"tif", CMI_FORMAT_TIFF},
-                             {"tiff", CMI_FORMAT_TIFF}, {"jpg", CMI_FORMAT_JPEG}, {"jpeg", CMI_FORMAT_JPEG},
-                             {"gif", CMI_FORMAT_GIF},   {"pcx", CMI_FORMAT_PCX},  {"png", CMI_FORMAT_PNG}};
 constexpr Name kModes[] = {{"bitmap", CMI_MODE_BITMAP}, {"16", CMI_MODE_16_COLOURS}, {"256", CMI_MODE_256_COLOURS},
                            {"gray", CMI_MODE_GRAYSCALE}, {"grey", CMI_MODE_GRAYSCALE}, {"rgb", CMI_MODE_RGB}};
 constexpr Name kSampling[] = {{"444", 37}, {"422", 38}, {"420", 39}};
@@ -67,17 +64,6 @@ constexpr Name kInterpolation[] = {{"nearest", 8}, {"bilinear", 9}, {"bspline", 
 constexpr Name kMethods[] = {{"none", 0}, {"threshold", 19}, {"diffusion", 20}, {"pattern", 21}};
 constexpr Name kQuantization[] = {{"popularity", 22}, {"uniform", 23}, {"median-cut", 24}};
 constexpr Name kCorrection[] = {{"none", 0}, {"thin", 12}, {"thick", 13}};
-
-// The format named by the extension of `path`, or 0.
-int32_t formatOfExtension(std::string_view path) {
-    const size_t dot = path.rfind('.');
-    if (dot == std::string_view::npos || path.find('/', dot) != std::string_view::npos) return 0;
-    std::string extension(path.substr(dot + 1));
-    for (char &c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    int32_t code = 0;
-    lookup(kTargets, extension, code);
-    return code;
-}
 
 }  // namespace
 
@@ -121,7 +107,7 @@ int runConvert(int argc, char **argv) {
         std::vector<int32_t> numbers;
         switch (c) {
         case 't':
-            if (!lookup(kTargets, optarg, target)) return bad("format", optarg);
+            if (!lookup(kWritableFormats, optarg, target)) return bad("format", optarg);
             break;
         case 'c':
             if (!compressionCode(optarg, code)) return bad("compression", optarg);

@@ -1,6 +1,9 @@
 // Parsing of the option values shared by convert and pages.
 #include "options.h"
 
+#include <cctype>
+#include <string>
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -56,6 +59,16 @@ bool parseNumbers(const char *text, char separator, size_t count, std::vector<in
         at = end + 1;
     }
     return true;
+}
+
+int32_t formatOfExtension(std::string_view path) {
+    const size_t dot = path.rfind('.');
+    if (dot == std::string_view::npos || path.find('/', dot) != std::string_view::npos) return 0;
+    std::string extension(path.substr(dot + 1));
+    for (char &c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    int32_t code = 0;
+    lookup(kWritableFormats, extension, code);
+    return code;
 }
 
 }  // namespace orvo::cli

@@ -40,6 +40,16 @@ bool lookup(const Name (&names)[N], std::string_view text, int32_t &code) {
     return false;
 }
 
+// The formats files can be written in, by name or extension (bmp, dib, tif,
+// tiff, jpg, jpeg, gif, pcx, png).
+inline constexpr Name kWritableFormats[] = {
+    {"bmp", CMI_FORMAT_BMP},   {"dib", CMI_FORMAT_BMP},  {"tif", CMI_FORMAT_TIFF},
+    {"tiff", CMI_FORMAT_TIFF}, {"jpg", CMI_FORMAT_JPEG}, {"jpeg", CMI_FORMAT_JPEG},
+    {"gif", CMI_FORMAT_GIF},   {"pcx", CMI_FORMAT_PCX},  {"png", CMI_FORMAT_PNG}};
+
+// The writable format named by the extension of `path`, or 0.
+int32_t formatOfExtension(std::string_view path);
+
 // The CMI_COMPRESSION_* code of a user's name for it (none, packbits, lzw,
 // mh, g3, g3-2d, g4, rle).
 bool compressionCode(std::string_view name, int32_t &code);

@@ -124,10 +124,6 @@ constexpr Name kModes[] = {{"bitmap", CMI_MODE_BITMAP},       {"16", CMI_MODE_16
                            {"grey", CMI_MODE_GRAYSCALE},      {"rgb", CMI_MODE_RGB},
                            {"inverted-gray", CMI_MODE_INVERTED_GRAY}};
 constexpr Name kRepositories[] = {{"memory", CMI_REPOSITORY_MEMORY}, {"file", 83}};
-constexpr Name kOutputFormats[] = {{"bmp", CMI_FORMAT_BMP},   {"dib", CMI_FORMAT_BMP},   {"tif", CMI_FORMAT_TIFF},
-                                   {"tiff", CMI_FORMAT_TIFF}, {"jpg", CMI_FORMAT_JPEG},  {"jpeg", CMI_FORMAT_JPEG},
-                                   {"gif", CMI_FORMAT_GIF},   {"pcx", CMI_FORMAT_PCX},   {"png", CMI_FORMAT_PNG}};
-
 struct Rect {
     int32_t x = 0, y = 0, width = 0, height = 0;
 };
@@ -649,16 +645,6 @@ void printOperationHelp(const Operation &op) {
 }
 
 // ---------------------------------------------------------------- running
-
-int32_t formatOfExtension(std::string_view path) {
-    const size_t dot = path.rfind('.');
-    if (dot == std::string_view::npos || path.find('/', dot) != std::string_view::npos) return 0;
-    std::string extension(path.substr(dot + 1));
-    for (char &c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    int32_t code = 0;
-    lookup(kOutputFormats, extension, code);
-    return code;
-}
 
 int writeResult(HGLOBAL result, const std::string &output, int32_t format, const Settings &settings) {
     if (output == "-") {

@@ -176,6 +176,19 @@ HGLOBAL colourPalette(ProcessCall &call, int32_t operation, int32_t first, int32
     return call.finishBlock(out.release());
 }
 
+// Runs `op` from the parsed picture into a new image derived from it and
+// generates that image.
+template <class Operator>
+HGLOBAL processWhole(ProcessCall &call, Operator &&op) {
+    Environment *env = call.env();
+    DataObject *picture;
+    if (int code = call.parse(&picture)) return call.failed(code);
+    DataObject *result = deriveImage(env, picture);
+    if (result == nullptr) return call.failed(lastErrorOr(env, kSystemError));
+    if (int code = op(env, picture, result)) return call.failed(code);
+    return call.finish(result);
+}
+
 }  // namespace
 
 int runPointOperator(Environment *env, int32_t operation, DataObject *source, DataObject *destination, double first,
@@ -229,13 +242,7 @@ HGLOBAL runColourOperation(HGLOBAL image, int32_t mode, int32_t operation, int32
     };
     const Region region = readRegion(attrs, count, call.width(), call.height());
     if (region.given) return processRegion(call, region.box, op);
-    Environment *env = call.env();
-    DataObject *picture;
-    if (int code = call.parse(&picture)) return call.failed(code);
-    DataObject *result = deriveImage(env, picture);
-    if (result == nullptr) return call.failed(lastErrorOr(env, kSystemError));
-    if (int code = op(env, picture, result)) return call.failed(code);
-    return call.finish(result);
+    return processWhole(call, op);
 }
 
 HGLOBAL runNeighbourhoodOperation(HGLOBAL image, int32_t mode, int32_t operation,
@@ -253,13 +260,7 @@ HGLOBAL runNeighbourhoodOperation(HGLOBAL image, int32_t mode, int32_t operation
     };
     const Region region = readRegion(attrs, count, call.width(), call.height());
     if (region.given) return processRegion(call, region.box, op);
-    Environment *env = call.env();
-    DataObject *picture;
-    if (int code = call.parse(&picture)) return call.failed(code);
-    DataObject *result = deriveImage(env, picture);
-    if (result == nullptr) return call.failed(lastErrorOr(env, kSystemError));
-    if (int code = op(env, picture, result)) return call.failed(code);
-    return call.finish(result);
+    return processWhole(call, op);
 }
 
 }  // namespace orvo
