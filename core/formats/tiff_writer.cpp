@@ -44,7 +44,7 @@ static_assert(2 + 12 * kMaxEntries + 4 <= kStripOffsetsArea, "directory overlaps
 static_assert(kColourMapArea + 3 * 256 * 2 == kDataAfterColourMap, "colour map does not end at the data");
 
 constexpr size_t kCopyBlock = 65536;            // coded bytes moved at a time
-constexpr size_t kRowChunk = 65536;             // packed rows gathered before a write
+constexpr size_t kRowChunk = size_t{1} << 20;     // packed rows gathered before a write
 
 // Resolution written when the source has none of its own: 72 pixels per unit.
 constexpr std::array<uint32_t, 2> kDefaultResolution = {72, 1};
