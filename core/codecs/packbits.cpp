@@ -13,8 +13,30 @@
 #include "core/codecs/runlength.h"
 #include "core/env/codes.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace orvo {
 namespace {
+
+// Length of the literal run starting at p[0] (p[0] != p[1]): up to the
+// first j >= 1 with p[j] == p[j + 1], at most `cap` bytes.  p[cap] must be
+// readable.
+size_t literalLength(const uint8_t *p, size_t cap) {
+    size_t j = 1;
+#if defined(__SSE2__)
+    // 16 neighbour pairs at a time; loads stay below p + cap + 1.
+    for (; j + 16 <= cap; j += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + j));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + j + 1));
+        const unsigned equal = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b)));
+        if (equal != 0) return j + static_cast<size_t>(__builtin_ctz(equal));
+    }
+#endif
+    while (j < cap && p[j] != p[j + 1]) ++j;
+    return j;
+}
 
 constexpr int32_t kContiguous = 248;
 constexpr int32_t kSeparate = 249;
@@ -199,10 +221,11 @@ int encodePackBits(Environment *env, DataObject *source, DataObject *destination
                 *o++ = p[i] ^ mask;
                 i += r;
             } else {
-                size_t r = 1;
-                while (r < 128 && i + r < n - 1 && p[i + r] != p[i + r + 1]) ++r;
+                const size_t r = literalLength(p + i, std::min<size_t>(128, n - 1 - i));
                 *o++ = static_cast<uint8_t>(r - 1);
-                for (size_t k = 0; k < r; ++k) *o++ = p[i + k] ^ mask;
+                if (mask == 0) std::memcpy(o, p + i, r);
+                else for (size_t k = 0; k < r; ++k) o[k] = p[i + k] ^ mask;
+                o += r;
                 i += r;
             }
         }
