@@ -12,6 +12,7 @@
 #include "core/codecs/codec_io.h"
 #include "core/codecs/runlength.h"
 #include "core/env/codes.h"
+#include "core/env/interleave.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -94,8 +95,21 @@ int forEachCodedRow(const Layout &l, Visit &&visit) {
 }
 
 // Moves one coded row from or to the image's rows.
+bool inMemory(const DataAccess *image) {
+    return image->repository == code::kApplicationAddressSpace || image->repository == code::kWorkSpace;
+}
+
 int storeRow(DataAccess *image, const Layout &l, int64_t band, int64_t row, const uint8_t *coded) {
     const int64_t plane = l.width * l.height;
+    if (band < 0 && l.bands == 3 && !l.bits && !l.nibbles && inMemory(image)) {
+        // Rows of memory repositories stay in place: split RGB in one pass.
+        uint8_t *out[3];
+        for (int64_t b = 0; b < 3; ++b) {
+            if (int code = writeRow(image, b * plane + row * l.width, &out[b])) return code;
+        }
+        splitTriples(coded, static_cast<size_t>(l.width), out[0], out[1], out[2]);
+        return kOk;
+    }
     const int64_t first = band < 0 ? 0 : band, last = band < 0 ? l.bands : band + 1;
     for (int64_t b = first; b < last; ++b) {
         const int64_t element = b * plane + row * l.width;
@@ -119,6 +133,15 @@ int storeRow(DataAccess *image, const Layout &l, int64_t band, int64_t row, cons
 int loadRow(DataAccess *image, const Layout &l, int64_t band, int64_t row, uint8_t *coded) {
     const int64_t plane = l.width * l.height;
     const int64_t first = band < 0 ? 0 : band, last = band < 0 ? l.bands : band + 1;
+    if (band < 0 && l.bands == 3 && !l.bits && !l.nibbles && inMemory(image)) {
+        const uint8_t *in[3];
+        for (int64_t b = 0; b < 3; ++b) {
+            if (int code = readRow(image, b * plane + row * l.width, &in[b])) return code;
+        }
+        mergeTriples(in[0], in[1], in[2], static_cast<size_t>(l.width), coded);
+        std::memset(coded + 3 * l.width, 0, l.rowBytes - static_cast<size_t>(3 * l.width));
+        return kOk;
+    }
     std::memset(coded, 0, l.rowBytes);
     for (int64_t b = first; b < last; ++b) {
         const int64_t element = b * plane + row * l.width;
