@@ -463,9 +463,11 @@ int readSamplesPart(Environment *env, const TiffFile &file, const Directory &d, 
     // Buffers of one row each, for the conversions that need them.
     std::vector<uint8_t> dib(dibOutput ? static_cast<size_t>(dibRow) : 0);
     std::vector<uint8_t> rgb(d.precision == 16 ? static_cast<size_t>(3 * uint64_t(d.width)) : 0);
-    // Rows are read in chunks of up to about 1 MiB within a strip, so that a
-    // file parsed in place costs a few reads rather than one per row.
-    const uint64_t chunkRows = std::max<uint64_t>(1, std::min<uint64_t>(d.rowsPerStrip, (1u << 20) / std::max<uint64_t>(rowBytes, 1)));
+    // Rows are read in chunks of up to about 1 MiB, across strips that follow
+    // each other in the file, so that a file parsed in place costs a few
+    // reads rather than one per row or strip.
+    const uint64_t chunkRows = std::max<uint64_t>(
+        1, std::min<uint64_t>(uint64_t(d.length), (1u << 20) / std::max<uint64_t>(rowBytes, 1)));
     std::vector<uint8_t> chunk(static_cast<size_t>(chunkRows * rowBytes));
     int64_t chunkFirst = -1, chunkEnd = -1;  // rows held in `chunk`
     int code = kOk;
@@ -473,10 +475,17 @@ int readSamplesPart(Environment *env, const TiffFile &file, const Directory &d, 
         if (y >= chunkEnd) {
             const size_t strip = static_cast<size_t>(y / d.rowsPerStrip);
             const int64_t stripEnd = std::min<int64_t>(int64_t(strip + 1) * d.rowsPerStrip, d.length);
-            const int64_t n = std::min<int64_t>(static_cast<int64_t>(chunkRows), stripEnd - y);
+            int64_t n = std::min<int64_t>(static_cast<int64_t>(chunkRows), stripEnd - y);
             const uint64_t inStrip = static_cast<uint64_t>(y % d.rowsPerStrip) * rowBytes;
-            if ((code = file.read(uint64_t(d.stripOffsets[strip]) + inStrip, chunk.data(),
-                                  static_cast<size_t>(uint64_t(n) * rowBytes))) != kOk) {
+            const uint64_t start = uint64_t(d.stripOffsets[strip]) + inStrip;
+            // The strips after it, while they start where the bytes read end.
+            for (size_t next = strip + 1; n < static_cast<int64_t>(chunkRows) && next < d.stripOffsets.size() &&
+                                          y + n < d.length && uint64_t(d.stripOffsets[next]) == start + uint64_t(n) * rowBytes;
+                 ++next) {
+                const int64_t nextEnd = std::min<int64_t>(int64_t(next + 1) * d.rowsPerStrip, d.length);
+                n += std::min<int64_t>(static_cast<int64_t>(chunkRows) - n, nextEnd - (y + n));
+            }
+            if ((code = file.read(start, chunk.data(), static_cast<size_t>(uint64_t(n) * rowBytes))) != kOk) {
                 break;
             }
             chunkFirst = y;
