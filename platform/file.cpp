@@ -4,7 +4,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -128,6 +130,44 @@ bool File::close() {
     int rc = ::close(fd_);
     fd_ = -1;
     return rc == 0;
+}
+
+MappedFile::~MappedFile() {
+    if (mapping_ != nullptr) munmap(mapping_, static_cast<size_t>(size_));
+}
+
+bool MappedFile::open(const char *path) {
+    static const uint8_t kEmpty = 0;
+    File file;
+    if (!file.open(path, FileMode::Read)) return false;
+    const int64_t length = file.size();
+    if (length < 0) return false;
+    if (length == 0) {
+        data_ = &kEmpty;
+        size_ = 0;
+        return true;
+    }
+    struct stat st;
+    if (fstat(file.descriptor(), &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(length) <= SIZE_MAX) {
+        void *p = mmap(nullptr, static_cast<size_t>(length), PROT_READ, MAP_PRIVATE | MAP_POPULATE,
+                       file.descriptor(), 0);
+        if (p != MAP_FAILED) {
+            mapping_ = p;
+            data_ = static_cast<const uint8_t *>(p);
+            size_ = static_cast<uint64_t>(length);
+            return true;
+        }
+    }
+    try {
+        copy_.resize(static_cast<size_t>(length));
+    } catch (const std::bad_alloc &) {
+        errno = ENOMEM;
+        return false;
+    }
+    if (file.read(copy_.data(), copy_.size()) != length) return false;
+    data_ = copy_.data();
+    size_ = copy_.size();
+    return true;
 }
 
 int64_t fileSize(const char *path) {

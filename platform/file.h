@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace orvo::platform {
 
@@ -29,6 +30,7 @@ public:
 
     bool open(const char *path, FileMode mode);
     bool isOpen() const { return fd_ >= 0; }
+    int descriptor() const { return fd_; }
     // Reads up to `count` bytes at the current position; the number read
     // (short only at the end of the file) or -1.
     int64_t read(void *buffer, size_t count);
@@ -48,6 +50,29 @@ public:
 
 private:
     int fd_ = -1;
+};
+
+// The whole contents of a file, read only: mapped into memory when the file
+// is a regular one (no copy; the bytes come from the page cache), read into
+// a buffer otherwise.  The file must not be truncated by another process
+// while it is mapped.
+class MappedFile {
+public:
+    MappedFile() = default;
+    ~MappedFile();
+    MappedFile(const MappedFile &) = delete;
+    MappedFile &operator=(const MappedFile &) = delete;
+
+    // False when the file cannot be opened or read (errno says why).
+    bool open(const char *path);
+    const uint8_t *data() const { return data_; }
+    uint64_t size() const { return size_; }
+
+private:
+    const uint8_t *data_ = nullptr;
+    uint64_t size_ = 0;
+    void *mapping_ = nullptr;
+    std::vector<uint8_t> copy_;
 };
 
 // Size of the file at `path`, or -1 when it cannot be examined.

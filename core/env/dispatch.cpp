@@ -2,7 +2,9 @@
 // pipelines.
 #include "core/env/dispatch.h"
 
+#include <cerrno>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "core/codecs/compression.h"
@@ -18,7 +20,6 @@ namespace {
 
 // TIFF files above this size are parsed straight from the file instead of
 // from a copy in memory.
-constexpr int64_t kWholeFileTiffLimit = 5242880;
 
 constexpr size_t kSignatureBytes = 10;
 
@@ -313,34 +314,25 @@ const CmiAttribute *findPair(std::span<const CmiAttribute> list, const char *nam
 
 }  // namespace
 
-int loadFile(Environment *env, const char *fileName, void **handle, uint8_t **data, uint64_t *size) {
+int loadFile(Environment *env, const char *fileName, void **handle, const uint8_t **data, uint64_t *size) {
     *handle = nullptr;
     *data = nullptr;
     *size = 0;
     if (int code = checkEnvironment(env)) return code;
-    platform::File file;
-    if (!file.open(fileName, platform::FileMode::Read)) return fail(env, kFileOpenFailure);
-    int64_t length = file.size();
-    if (length < 0) return fail(env, kSystemError);
-    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, static_cast<SIZE_T>(std::max<int64_t>(length, 1)));
-    if (block == nullptr) return fail(env, kSystemError);
-    auto *bytes = static_cast<uint8_t *>(GlobalLock(block));
-    if (bytes == nullptr || file.read(bytes, static_cast<size_t>(length)) != length) {
-        GlobalUnlock(block);
-        GlobalFree(block);
-        return fail(env, kSystemError);
+    auto *file = new (std::nothrow) platform::MappedFile;
+    if (file == nullptr) return fail(env, kSystemError);
+    if (!file->open(fileName)) {
+        const bool memory = errno == ENOMEM;
+        delete file;
+        return fail(env, memory ? kSystemError : kFileOpenFailure);
     }
-    *handle = block;
-    *data = bytes;
-    *size = static_cast<uint64_t>(length);
+    *handle = file;
+    *data = file->data();
+    *size = file->size();
     return kOk;
 }
 
-void releaseFile(void *handle) {
-    if (handle == nullptr) return;
-    GlobalUnlock(handle);
-    GlobalFree(handle);
-}
+void releaseFile(void *handle) { delete static_cast<platform::MappedFile *>(handle); }
 
 int32_t detectFileFormat(Environment *env, const char *fileName) {
     Source source;
@@ -411,13 +403,8 @@ int readImageFromMemory(Environment *env, const void *address, uint64_t size, Da
 int readImage(Environment *env, const char *fileName, DataObject *destination, int32_t format,
               std::span<const CmiAttribute> list) {
     if (int code = checkEnvironment(env)) return code;
-    if (format == code::kFormatTIFF && platform::fileSize(fileName) > kWholeFileTiffLimit) {
-        Source source;
-        source.fileName = fileName;
-        return readPipeline(env, source, destination, format);
-    }
     void *handle;
-    uint8_t *data;
+    const uint8_t *data;
     uint64_t size;
     if (int code = loadFile(env, fileName, &handle, &data, &size)) return code;
     int code = readImageFromMemory(env, data, size, destination, format, list);

@@ -52,9 +52,9 @@ int generateFile(Environment *env, DataObject *source, const char *fileName, int
 int32_t countTiffPages(Environment *env, const char *fileName);
 int32_t countTiffPagesInMemory(Environment *env, const void *address, uint64_t size);
 
-// Reads a whole file into a new movable block (locked: *data is its
-// address).  The caller frees it with GlobalUnlock and GlobalFree.
-int loadFile(Environment *env, const char *fileName, void **handle, uint8_t **data, uint64_t *size);
+// The whole bytes of a file, read only, at *data (mapped, not copied, for
+// regular files).  The caller gives them back with releaseFile(*handle).
+int loadFile(Environment *env, const char *fileName, void **handle, const uint8_t **data, uint64_t *size);
 
 // Frees what loadFile returned; null is accepted.
 void releaseFile(void *handle);

@@ -428,7 +428,7 @@ int readBitmapFile(Environment *env, const char *fileName, int32_t repository, H
     env->lastError = kOk;
     file.close();
     void *whole;
-    uint8_t *data;
+    const uint8_t *data;
     uint64_t length;
     if (int code = loadFile(env, fileName, &whole, &data, &length)) return code;
     int code = readBitmapBmp(env, data, length, repository, out);
