@@ -209,6 +209,18 @@ bool blackOnWhitePalette(Environment *env, DataObject *page) {
            palette.green[1] == 255 && palette.blue[1] == 255;
 }
 
+// One-band images without palette are written as grey levels from black
+// to white.
+int giveGreyPalette(Environment *env, DataObject *image) {
+    if (image->get(Attr::bDimension) != 1 || hasPalette(image)) return kOk;
+    if (image->lutObject() == nullptr) {
+        DataObject *lut = createObject(env, "oLUT", ObjectClass::LookupTable, nullptr);
+        if (lut == nullptr) return lastError(env);
+        image->put(Attr::lut, reinterpret_cast<intptr_t>(lut));
+    }
+    return setGreyPalette(env, image, false);
+}
+
 bool isFax(int32_t compression) {
     return compression == code::kFaxT4OneD || compression == code::kFaxT4TwoD || compression == code::kFaxT6 ||
            compression == code::kFaxModifiedHuffman;
@@ -262,6 +274,7 @@ int writePages(Environment *env, DataObject *composite, const char *fileName, in
     }
     case code::kFormatGIF: {
         if (first->get(Attr::bDimension) > 1) return fail(env, kMismatchDataType);
+        if (int code = giveGreyPalette(env, first)) return code;
         const CmiAttribute list[] = {{"interlacedImage", o.interlaced ? 1 : 0}};
         return writeImage(env, first, fileName, format, list);
     }
@@ -280,6 +293,11 @@ int writePages(Environment *env, DataObject *composite, const char *fileName, in
         const CmiAttribute list[] = {{"interlacedImage", o.interlaced ? 1 : 0}};
         return writeImage(env, first, fileName, format, list);
     }
+    case code::kFormatPCX:
+        if (first->get(Attr::bDimension) == 1 && first->get32(Attr::dataPrecision) == 8) {
+            if (int code = giveGreyPalette(env, first)) return code;
+        }
+        return writeImage(env, first, fileName, format, {});
     default: return writeImage(env, first, fileName, format, {});
     }
 }
