@@ -363,4 +363,36 @@ TEST(GlobalMem, ConcurrentUseKeepsBlocksApart) {
     EXPECT_EQ(distinct.size(), total);
 }
 
+// Image-sized blocks live in mappings of their own: zeroed, kept across
+// growing and shrinking, and given back whole, for both kinds of block.
+TEST(GlobalMem, LargeBlocksGrowAndShrinkKeepingTheirBytes) {
+    const size_t large = size_t{9} << 20, larger = size_t{20} << 20, small = size_t{1} << 20;
+    for (UINT kind : {UINT{GMEM_FIXED}, UINT{GMEM_MOVEABLE}}) {
+        HGLOBAL h = GlobalAlloc(kind | GMEM_ZEROINIT, large);
+        ASSERT_NE(h, nullptr);
+        auto *p = static_cast<uint8_t *>(GlobalLock(h));
+        ASSERT_NE(p, nullptr);
+        EXPECT_EQ(p[0], 0);
+        EXPECT_EQ(p[large - 1], 0);
+        p[0] = 1;
+        p[large - 1] = 2;
+        GlobalUnlock(h);
+        for (size_t size : {larger, small, large}) {
+            HGLOBAL moved = GlobalReAlloc(h, size, GMEM_MOVEABLE | GMEM_ZEROINIT);
+            ASSERT_NE(moved, nullptr) << size;
+            h = moved;
+            ASSERT_EQ(GlobalSize(h), size);
+            p = static_cast<uint8_t *>(GlobalLock(h));
+            EXPECT_EQ(p[0], 1) << size;
+            if (size == larger) {
+                EXPECT_EQ(p[large - 1], 2);
+                EXPECT_EQ(p[larger - 1], 0) << "grown bytes are zero";
+            }
+            p[size - 1] = 2;
+            GlobalUnlock(h);
+        }
+        EXPECT_EQ(GlobalFree(h), nullptr);
+    }
+}
+
 }  // namespace
