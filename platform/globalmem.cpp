@@ -20,6 +20,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -205,9 +206,19 @@ HGLOBAL GlobalReAlloc(HGLOBAL handle, SIZE_T bytes, UINT flags) {
             block.size = 0;
             return handle;
         }
-        // realloc(p, 0) is not portable; a fixed block keeps one byte.
-        void *data = std::realloc(block.data, bytes == 0 ? 1 : bytes);
-        if (data == nullptr) return nullptr;
+        void *data;
+        if (bytes >= kHugeBlock) {
+            // Large blocks keep their huge-page alignment: new storage, the
+            // bytes copied over.
+            data = allocateStorage(bytes, block.movable, false);
+            if (data == nullptr) return nullptr;
+            if (block.data != nullptr) std::memcpy(data, block.data, std::min(block.size, bytes));
+            std::free(block.data);
+        } else {
+            // realloc(p, 0) is not portable; a fixed block keeps one byte.
+            data = std::realloc(block.data, bytes == 0 ? 1 : bytes);
+            if (data == nullptr) return nullptr;
+        }
         if ((flags & GMEM_ZEROINIT) != 0 && bytes > block.size)
             std::memset(static_cast<unsigned char *>(data) + block.size, 0, bytes - block.size);
         block.data = data;

@@ -47,7 +47,8 @@ int openWorkSpace(Environment *env, DataAccess *a) {
     if (object->inited() && handle != nullptr && object->get(Attr::workSpace) != 0 &&
         GlobalSize(handle) >= a->dataBytes) {
         a->data = reinterpret_cast<uint8_t *>(object->get(Attr::workSpace));
-        a->limit = a->dataBytes;
+        // Coded bytes may have grown the block past the data size.
+        a->limit = GlobalSize(handle);
         return kOk;
     }
     if (handle != nullptr) {
@@ -56,8 +57,15 @@ int openWorkSpace(Environment *env, DataAccess *a) {
         object->put(Attr::workSpace, 0);
         object->put(Attr::workSpaceHandle, 0);
     }
-    if (a->dataBytes > SIZE_MAX - 1) return fail(env, kSystemError);
-    handle = GlobalAlloc(GHND, static_cast<SIZE_T>(std::max<uint64_t>(a->dataBytes, 1)));
+    // Coded data starts with room for its declared size, or for a little
+    // expansion when that is unknown, so that it rarely has to grow.
+    uint64_t capacity = a->dataBytes;
+    if (a->growable) {
+        const uint64_t declared = static_cast<uint64_t>(std::max<intptr_t>(object->get(Attr::size), 0));
+        capacity = std::max(capacity + capacity / 32 + 65536, std::min(declared, 16 * capacity + (uint64_t{1} << 20)));
+    }
+    if (capacity > SIZE_MAX - 1) return fail(env, kSystemError);
+    handle = GlobalAlloc(GHND, static_cast<SIZE_T>(std::max<uint64_t>(capacity, 1)));
     if (handle == nullptr) return fail(env, kSystemError);
     void *block = GlobalLock(handle);
     if (block == nullptr) {
@@ -67,7 +75,7 @@ int openWorkSpace(Environment *env, DataAccess *a) {
     object->put(Attr::workSpace, reinterpret_cast<intptr_t>(block));
     object->put(Attr::workSpaceHandle, reinterpret_cast<intptr_t>(handle));
     a->data = static_cast<uint8_t *>(block);
-    a->limit = a->dataBytes;
+    a->limit = capacity;
     return kOk;
 }
 
@@ -156,9 +164,34 @@ int nextStreamByte(DataAccess *a, uint8_t *byte) {
     return kOk;
 }
 
+// Makes room for `end` bytes in a growing work-space byte stream (coded
+// data can be longer than the samples it codes); 8 for other repositories.
+int growWorkSpace(DataAccess *a, uint64_t end) {
+    // No coding expands its samples by more than this; a stream that does
+    // is corrupt.
+    const uint64_t ceiling = 16 * a->dataBytes + (uint64_t{1} << 20);
+    if (!a->growable || end > ceiling) return fail(a->env, kInsufficientSize);
+    DataObject *object = a->object;
+    auto handle = reinterpret_cast<HGLOBAL>(object->get(Attr::workSpaceHandle));
+    const uint64_t wanted = std::min(ceiling, std::max<uint64_t>(end, a->limit + a->limit / 2 + 4096));
+    if (handle == nullptr || wanted > SIZE_MAX) return fail(a->env, kSystemError);
+    GlobalUnlock(handle);
+    HGLOBAL grown = GlobalReAlloc(handle, static_cast<SIZE_T>(wanted), GMEM_MOVEABLE | GMEM_ZEROINIT);
+    auto *block = static_cast<uint8_t *>(GlobalLock(grown != nullptr ? grown : handle));
+    if (block == nullptr) return fail(a->env, kSystemError);
+    object->put(Attr::workSpace, reinterpret_cast<intptr_t>(block));
+    a->data = block;
+    if (grown == nullptr) return fail(a->env, kSystemError);
+    object->put(Attr::workSpaceHandle, reinterpret_cast<intptr_t>(grown));
+    a->limit = wanted;
+    return kOk;
+}
+
 int emitStreamByte(DataAccess *a, uint8_t byte) {
     if (isMemory(a)) {
-        if (a->bitBytes >= a->limit) return fail(a->env, kInsufficientSize);
+        if (a->bitBytes >= a->limit) {
+            if (int code = growWorkSpace(a, a->bitBytes + 1)) return code;
+        }
         a->data[a->bitBytes++] = byte;
         return kOk;
     }
@@ -245,6 +278,10 @@ int openAccess(Environment *env, DataObject *object, AccessMode mode, int rows,
     }
     a->rowBytes = rowLengthFor(a->elementsPerRow, a->precision);
     bool byteStream = rows <= 0;
+    // Coded data being written into work space (objects that carry a
+    // compression method) may come out longer than its samples.
+    a->growable = byteStream && mode == AccessMode::Write && a->repository == code::kWorkSpace &&
+                  object->get32(Attr::compression) != code::kNoCompression;
     int code = kOk;
     switch (a->repository) {
     case code::kApplicationAddressSpace:
@@ -404,7 +441,9 @@ int writeBytes(DataAccess *a, uint64_t offset, const void *buffer, size_t count)
     uint64_t end;
     if (!checkedEnd(offset, count, &end)) return fail(a->env, kInsufficientSize);
     if (isMemory(a)) {
-        if (end > a->limit) return fail(a->env, kInsufficientSize);
+        if (end > a->limit) {
+            if (int code = growWorkSpace(a, end)) return code;
+        }
         std::memcpy(a->data + offset, buffer, count);
         return kOk;
     }

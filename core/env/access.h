@@ -10,7 +10,9 @@
 // Every read and write is bounded: a memory repository is limited by its
 // object's "size" when that is set and otherwise by the object's data size,
 // and a request that does not fit reports 8 without touching memory outside
-// the block.  Files report 8 when they end before the bytes asked for.
+// the block.  The one exception is coded data (an object with a compression
+// method) written as a byte stream into work space: its block grows, up to
+// 16 times the data size.  Files report 8 when they end before the bytes asked for.
 #pragma once
 
 #include <cstddef>
@@ -48,6 +50,7 @@ struct DataAccess {
 
     // Memory repositories.
     uint8_t *data = nullptr;
+    bool growable = false;             // a work-space byte stream being written may outgrow its block
 
     // File repositories.
     platform::File file;

@@ -149,8 +149,11 @@ int decodeInto(Environment *env, const Source &source, DataObject *destination, 
     const int32_t method = destination->get32(Attr::compression);
     const uint64_t declared = static_cast<uint64_t>(std::max<intptr_t>(destination->get(Attr::size), 0));
     if (!plausibleExpansion(method, declared, uncompressed)) return fail(env, kSemanticError);
+    // Coded bytes stay in memory when they are smaller than the samples or
+    // when the samples themselves are held in memory; otherwise in a file.
+    const bool memory = declared < uncompressed || destination->get32(Attr::repository) != code::kFile;
     const CmiAttribute list[] = {
-        {"repository", declared < uncompressed ? code::kWorkSpace : code::kFile},
+        {"repository", memory ? code::kWorkSpace : code::kFile},
     };
     DataObject *coded = createObject(env, nullptr, destination->cls, destination, list);
     if (coded == nullptr) return lastError(env);
@@ -258,6 +261,9 @@ int encodeAndGenerate(Environment *env, DataObject *source, const Source &target
     auto encode = [&](DataObject *page, DataObject **coded) {
         *coded = createObject(env, nullptr, page->cls, page, options);
         if (*coded == nullptr) return lastError(env);
+        // Coded data is held where its samples are: in memory unless the
+        // page lives in a file.
+        if (page->get32(Attr::repository) != code::kFile) (*coded)->put(Attr::repository, code::kWorkSpace);
         return compressImage(env, page, *coded);
     };
     if (source->cls != ObjectClass::CompositeIDArray) {
