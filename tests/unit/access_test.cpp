@@ -368,6 +368,42 @@ TEST(AccessWorkFile, NamedFilesAreKept) {
 // ---------------------------------------------------------------------------
 // Byte ranges
 
+// Coded data written into work space may outgrow its samples' size, up to
+// 16 times it; samples themselves may not.
+TEST(AccessBytes, WorkSpaceGrowsOnlyForCodedData) {
+    struct Case {
+        const char *name;
+        int32_t compression;
+        uint64_t offset;
+        int expected;
+    };
+    const Case cases[] = {
+        {"coded_past_the_samples", code::kPackBits, 200000, kOk},
+        {"coded_far_past_the_samples", code::kPackBits, (1u << 20) + 16 * 64, kInsufficientSize},
+        {"samples_past_their_size", code::kNoCompression, 1000, kInsufficientSize},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        ScopedEnvironment env;
+        const CmiAttribute list[] = {{"repository", code::kWorkSpace}, {"xDimension", 8}, {"yDimension", 8},
+                                     {"compression", c.compression}};
+        DataObject *object = createObject(env, nullptr, ObjectClass::GenericImage, nullptr, list);
+        ASSERT_NE(object, nullptr);
+        DataAccess *out;
+        ASSERT_EQ(openAccess(env, object, AccessMode::Write, 0, {}, &out), kOk);
+        const std::vector<uint8_t> bytes(100, 0x5A);
+        EXPECT_EQ(writeBytes(out, c.offset, bytes.data(), bytes.size()), c.expected);
+        ASSERT_EQ(closeAccess(env, out), kOk);
+        if (c.expected != kOk) continue;
+        DataAccess *in;
+        ASSERT_EQ(openAccess(env, object, AccessMode::Read, 0, {}, &in), kOk);
+        std::vector<uint8_t> back(100);
+        EXPECT_EQ(readBytes(in, c.offset, back.data(), back.size()), kOk);
+        EXPECT_EQ(back, bytes);
+        EXPECT_EQ(closeAccess(env, in), kOk);
+    }
+}
+
 TEST(AccessBytes, CallerMemoryIsBoundedByItsSize) {
     struct Range {
         uint64_t offset;
