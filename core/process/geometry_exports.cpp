@@ -11,7 +11,6 @@
 // and every object made on them.
 #include <algorithm>
 #include <cmath>
-#include <new>
 
 #include "core/env/codes.h"
 #include "core/env/exported.h"
